@@ -1,0 +1,108 @@
+#include "app/run.h"
+
+#include <optional>
+
+#include "app/options.h"
+#include "app/restart.h"
+#include "log/run_log.h"
+#include "platform/process.h"
+#include "update/apply.h"
+
+namespace korvanta {
+namespace {
+
+// The phases as the window and the log show them: badge, title, detail.
+struct Phase {
+  std::wstring badge, title, detail;
+};
+
+Phase waiting_phase(const std::wstring& product) {
+  return {L"WAITING", L"Waiting for the launcher to close", L"The update will begin as soon as " + product + L" has closed"};
+}
+Phase installing_phase() { return {L"INSTALLING", L"Applying update", L"Installing the verified update files"}; }
+Phase failed_phase() {
+  return {L"FAILED", L"The update could not be applied", L"See .korvanta\\logs\\updater.log for details"};
+}
+Phase restarting_phase(const std::wstring& product) {
+  return {L"RESTARTING", L"Restarting " + product, L"The update is installed and ready to launch"};
+}
+Phase attention_phase(const std::wstring& product) {
+  return {L"ATTENTION", L"Update installed, but restart failed", L"Start " + product + L" again manually"};
+}
+Phase complete_phase(const std::wstring& product) {
+  return {L"COMPLETE", L"Update complete", product + L" is ready to use"};
+}
+
+constexpr unsigned kFailurePauseMs = 3000;
+constexpr unsigned kCompletePauseMs = 500;
+
+void report(RunLog& log, const Phase& phase) { log.set_status(phase.badge, phase.title, phase.detail); }
+
+ExitCode run_update(const UpdaterOptions& options, const RunServices& services) {
+  RunLog log(options.state_path, options.show_ui, options.product_name, services.make_window);
+  const auto pause = [&](unsigned ms) {
+    if (log.has_window()) services.sleep(ms);
+  };
+
+  report(log, waiting_phase(options.product_name));
+  if (options.parent_pid != 0) services.wait_for_process(options.parent_pid);
+
+  report(log, installing_phase());
+  std::string reason;
+  bool applied = false;
+  try {
+    applied = services.apply_update(options.state_path, reason);
+  } catch (const std::exception& e) {
+    reason = e.what();
+  } catch (...) {
+    reason = "unexpected_error";
+  }
+  if (!applied) {
+    log.write_line("Apply failed: " + reason);
+    report(log, failed_phase());
+    pause(kFailurePauseMs);
+    return ExitCode::kApplyFailed;
+  }
+
+  report(log, restarting_phase(options.product_name));
+  if (!options.restart_path.empty() && !services.restart_launcher(options.restart_path, options.restart_args)) {
+    log.write_line("Restart failed");
+    report(log, attention_phase(options.product_name));
+    pause(kFailurePauseMs);
+    return ExitCode::kRestartFailed;
+  }
+  report(log, complete_phase(options.product_name));
+  pause(kCompletePauseMs);
+  return ExitCode::kComplete;
+}
+
+}  // namespace
+
+RunServices default_services() {
+  RunServices services;
+  services.run_preview = run_preview;
+  services.make_window = default_window_factory();
+  services.wait_for_process = platform::wait_for_process_exit;
+  services.apply_update = apply_update;
+  services.restart_launcher = restart_launcher;
+  services.sleep = platform::sleep_milliseconds;
+  return services;
+}
+
+int run_updater(int argc, const wchar_t* const* argv, const RunServices& services) {
+  try {
+    const std::optional<UpdaterOptions> options = parse_options(argc, argv);
+    if (!options) return static_cast<int>(ExitCode::kUsage);
+    if (options->preview) return services.run_preview(options->product_name);
+    if (options->state_path.empty()) return static_cast<int>(ExitCode::kUsage);
+    return static_cast<int>(run_update(*options, services));
+  } catch (...) {
+    // Out of memory or a window thread that could not start in the preview:
+    // nothing sensible is left to do but report failure.
+    return static_cast<int>(ExitCode::kApplyFailed);
+  }
+}
+
+int run_updater(int argc, const wchar_t* const* argv) { return run_updater(argc, argv, default_services()); }
+
+}  // namespace korvanta

@@ -1,0 +1,38 @@
+#pragma once
+// One updater process from the split command line to its exit code.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/progress_status.h"
+
+namespace korvanta {
+
+enum class ExitCode : int {
+  kComplete = 0,       // applied (and restarted when asked); also the preview's result
+  kUsage = 2,          // no usable command line or no "--state"; nothing logged or changed
+  kApplyFailed = 3,    // the apply step failed; no restart
+  kRestartFailed = 4,  // applied, but the launcher could not be started
+};
+
+// The operating-system work of a run, replaceable by tests.
+struct RunServices {
+  std::function<int(const std::wstring& product_name)> run_preview;
+  WindowFactory make_window;
+  std::function<void(std::uint32_t pid)> wait_for_process;
+  std::function<bool(const std::wstring& state_path, std::string& reason)> apply_update;
+  std::function<bool(const std::wstring& path, const std::vector<std::wstring>& args)> restart_launcher;
+  std::function<void(unsigned milliseconds)> sleep;
+};
+
+// The real services: window, process wait, apply engine, restart, sleep.
+RunServices default_services();
+
+// Parses the options and runs the preview or one update: wait for the
+// launcher, apply, restart, with every phase logged. Returns the exit code.
+// No exception leaves it.
+int run_updater(int argc, const wchar_t* const* argv, const RunServices& services);
+int run_updater(int argc, const wchar_t* const* argv);
+
+}  // namespace korvanta
