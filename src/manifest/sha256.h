@@ -1,0 +1,33 @@
+#pragma once
+// SHA-256 (FIPS 180-4) of byte streams and whole files.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace korvanta {
+
+class Sha256 {
+ public:
+  Sha256() noexcept;
+  // Feeds any number of bytes, 0 included.
+  void update(const void* data, std::size_t size) noexcept;
+  // Completes the message and returns the digest as 64 lower-case hex
+  // digits. The hasher is spent afterwards.
+  std::string final_hex();
+
+ private:
+  std::uint64_t byte_count_ = 0;  // bytes compressed in whole blocks
+  std::uint32_t buffered_ = 0;    // bytes waiting in block_, 0..63
+  std::array<std::uint8_t, 64> block_{};
+  std::array<std::uint32_t, 8> state_{};
+};
+
+// SHA-256 of a whole file as 64 lower-case hex digits, read through a fixed
+// 131072-byte buffer whatever the file's size. The file is opened without
+// denying others reading or writing it. Throws std::runtime_error
+// ("failed_to_open_file") when it cannot be opened; a read error after the
+// open ends the stream early (the caller's digest comparison catches it).
+std::string sha256_file_hex(const std::wstring& path);
+
+}  // namespace korvanta

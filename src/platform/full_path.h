@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+
+namespace korvanta::platform {
+
+// The path made absolute against the process's current directory by text
+// (GetFullPathNameW on Windows; on the host a path with a root directory is
+// kept and any other is joined to the current directory). Returns the input
+// unchanged when the system cannot make it absolute (the empty path among
+// them).
+std::wstring full_path(const std::wstring& path);
+
+}  // namespace korvanta::platform
