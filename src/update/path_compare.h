@@ -19,7 +19,9 @@ std::wstring compare_form_of_absolute(std::wstring_view absolute_path);
 bool paths_equal(const std::wstring& a, const std::wstring& b);
 
 // True when candidate is root itself or lies below it ("r\..."; a sibling
-// such as "r2" is not inside).
+// such as "r2" is not inside). Below a drive root "d:\" is anything that
+// starts with it. A root whose comparison form is empty (the empty path)
+// contains nothing.
 bool is_within(const std::wstring& root, const std::wstring& candidate);
 
 // True when the last component of path, ASCII-lowered, equals expected_lower.
