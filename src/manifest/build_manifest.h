@@ -35,8 +35,10 @@ struct BuildManifest {
 };
 
 // A JSON number as an unsigned 64-bit count: unsigned as is; negative -> 0;
-// floating point truncated toward zero, negative -> 0, at or above 2^64 ->
-// 18446744073709551615 (saturated); any other JSON type -> 0. Never throws.
+// floating point truncated toward zero, negative (or NaN) -> 0, at or above
+// 2^64 (which includes integers too large for 64 bits, held as floating point
+// by the parser) -> 18446744073709551615 (saturated); any other JSON type ->
+// 0. Never throws.
 std::uint64_t json_to_u64(const nlohmann::json& value) noexcept;
 
 // Lowers the ASCII letters A-Z only; every other byte unchanged.
