@@ -108,6 +108,12 @@ std::error_code OutputFile::close() noexcept {
 }
 
 std::error_code replace_file(const std::wstring& from, const std::wstring& to) {
+  // Windows refuses to replace a read-only file (ERROR_ACCESS_DENIED); Wine
+  // replaces it. Asking first gives the same answer on both.
+  const DWORD attributes = GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+      !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return make_os_error(ERROR_ACCESS_DENIED);
   // MOVEFILE_WRITE_THROUGH: the call returns only once the rename is on the
   // disk, so a power cut after a reported success keeps the new file.
   if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
