@@ -1,7 +1,9 @@
 #pragma once
 // File-system operations on wide paths, each reporting failure as an
 // operating-system error code (see error.h). On Windows these call Win32
-// directly so that every failure carries its Win32 error code.
+// directly so that every failure carries its Win32 error code; on the host
+// they rest on std::filesystem.
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -16,5 +18,38 @@ std::filesystem::path fs_path(const std::wstring& path);
 // Creates the directory and every missing ancestor. An existing directory is
 // no error; a file in the way is.
 std::error_code create_directories(const std::wstring& path);
+
+// What lies at a path, links followed.
+struct FileStatus {
+  bool exists = false;
+  bool is_directory = false;
+  std::uint64_t size = 0;  // bytes of a file; 0 for a directory
+};
+
+// A missing file, a missing directory on the path or a dangling link gives
+// exists == false and no error; any other failure (access refused on a
+// parent, say) gives exists == false and that error.
+FileStatus file_status(const std::wstring& path, std::error_code& error);
+
+// Moves a file (or directory) to a new path, replacing a file already there,
+// copying across volumes when the system can (MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED on Windows).
+std::error_code rename_path(const std::wstring& from, const std::wstring& to);
+
+// Copies a file's content to a new path, overwriting a file already there.
+std::error_code copy_file(const std::wstring& from, const std::wstring& to);
+
+// Removes a file, a link (never what it points to) or an empty directory. A
+// path that does not exist is no error.
+std::error_code remove_path(const std::wstring& path);
+
+// Removes a directory and everything below it. Links and junctions met on
+// the way are removed themselves; nothing they point to is entered. Goes on
+// after a failure and returns the first error.
+std::error_code remove_all(const std::wstring& path);
+
+// Error classes the apply step decides on.
+bool is_not_found_error(const std::error_code& error);       // missing file or directory on the path
+bool is_directory_not_empty_error(const std::error_code& error);
 
 }  // namespace korvanta::platform

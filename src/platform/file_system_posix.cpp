@@ -5,20 +5,76 @@
 #include "platform/text.h"
 
 namespace korvanta::platform {
+namespace fs = std::filesystem;
 
-std::filesystem::path fs_path(const std::wstring& path) {
+fs::path fs_path(const std::wstring& path) {
   std::string text = wide_to_utf8(path);
   std::replace(text.begin(), text.end(), '\\', '/');
-  return std::filesystem::path(text);
+  return fs::path(text);
 }
 
 std::error_code create_directories(const std::wstring& path) {
   std::error_code error;
   const auto target = fs_path(path);
-  std::filesystem::create_directories(target, error);
-  if (!error && !std::filesystem::is_directory(target, error) && !error)
+  fs::create_directories(target, error);
+  if (!error && !fs::is_directory(target, error) && !error)
     error = std::make_error_code(std::errc::not_a_directory);
   return error;
+}
+
+FileStatus file_status(const std::wstring& path, std::error_code& error) {
+  error.clear();
+  FileStatus result;
+  const auto target = fs_path(path);
+  const fs::file_status status = fs::status(target, error);
+  if (status.type() == fs::file_type::not_found || is_not_found_error(error)) {
+    error.clear();
+    return result;
+  }
+  if (error) return result;
+  result.exists = true;
+  result.is_directory = fs::is_directory(status);
+  if (!result.is_directory) {
+    const std::uintmax_t size = fs::file_size(target, error);
+    if (error) return FileStatus{};
+    result.size = size;
+  }
+  return result;
+}
+
+std::error_code rename_path(const std::wstring& from, const std::wstring& to) {
+  std::error_code error;
+  fs::rename(fs_path(from), fs_path(to), error);
+  return error;
+}
+
+std::error_code copy_file(const std::wstring& from, const std::wstring& to) {
+  std::error_code error;
+  fs::copy_file(fs_path(from), fs_path(to), fs::copy_options::overwrite_existing, error);
+  return error;
+}
+
+std::error_code remove_path(const std::wstring& path) {
+  std::error_code error;
+  fs::remove(fs_path(path), error);
+  if (is_not_found_error(error)) error.clear();
+  return error;
+}
+
+std::error_code remove_all(const std::wstring& path) {
+  // std::filesystem::remove_all removes symbolic links without following them.
+  std::error_code error;
+  fs::remove_all(fs_path(path), error);
+  if (is_not_found_error(error)) error.clear();
+  return error;
+}
+
+bool is_not_found_error(const std::error_code& error) {
+  return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+}
+
+bool is_directory_not_empty_error(const std::error_code& error) {
+  return error == std::errc::directory_not_empty || error == std::errc::file_exists;
 }
 
 }  // namespace korvanta::platform

@@ -3,9 +3,110 @@
 #include <windows.h>
 
 #include "platform/error.h"
+#include "platform/handle_win32.h"
 #include "platform/path_text.h"
 
 namespace korvanta::platform {
+namespace {
+
+std::uint64_t combine(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
+
+bool is_not_found_code(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The attributes and size of what a link or junction points to. The
+// attribute query describes the link itself, so open the target (no data
+// access, which no sharing mode can refuse) and ask the handle.
+FileStatus followed_status(const std::wstring& path, std::error_code& error) {
+  UniqueHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle) {
+    const auto failure = last_os_error();
+    if (!is_not_found_code(static_cast<DWORD>(failure.value()))) error = failure;
+    return {};
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle.get(), &info)) {
+    error = last_os_error();
+    return {};
+  }
+  FileStatus status;
+  status.exists = true;
+  status.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (!status.is_directory) status.size = combine(info.nFileSizeHigh, info.nFileSizeLow);
+  return status;
+}
+
+bool delete_file(const std::wstring& path, std::error_code& error) {
+  if (DeleteFileW(path.c_str())) return true;
+  error = last_os_error();
+  return false;
+}
+
+// Below a directory being removed whole, read-only files are removed too
+// (the staging root holds only what the launcher put there).
+std::error_code delete_file_forcing(const std::wstring& path, DWORD attributes) {
+  std::error_code error;
+  if (delete_file(path, error)) return {};
+  if (error.value() == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    error.clear();
+    if (delete_file(path, error)) return {};
+  }
+  return error;
+}
+
+std::error_code remove_tree(const std::wstring& directory) {
+  std::error_code first;
+  WIN32_FIND_DATAW entry{};
+  const std::wstring pattern = path_text::join(directory, L"*");
+  HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) {
+    const auto error = last_os_error();
+    if (!is_not_found_code(static_cast<DWORD>(error.value()))) first = error;
+  } else {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path_text::join(directory, name);
+      const DWORD attributes = entry.dwFileAttributes;
+      std::error_code error;
+      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A junction or link: remove the link only, never enter it.
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+          if (!RemoveDirectoryW(child.c_str())) error = last_os_error();
+        } else {
+          error = delete_file_forcing(child, attributes);
+        }
+      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        error = remove_tree(child);
+      } else {
+        error = delete_file_forcing(child, attributes);
+      }
+      if (error && !first) first = error;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  if (!RemoveDirectoryW(directory.c_str())) {
+    const auto error = last_os_error();
+    if (!first && !is_not_found_code(static_cast<DWORD>(error.value()))) first = error;
+  }
+  return first;
+}
+
+}  // namespace
 
 std::filesystem::path fs_path(const std::wstring& path) { return std::filesystem::path(path); }
 
@@ -27,6 +128,64 @@ std::error_code create_directories(const std::wstring& path) {
   const DWORD now = GetFileAttributesW(path.c_str());
   if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY)) return {};
   return error;
+}
+
+FileStatus file_status(const std::wstring& path, std::error_code& error) {
+  error.clear();
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    const auto failure = last_os_error();
+    if (!is_not_found_code(static_cast<DWORD>(failure.value()))) error = failure;
+    return {};
+  }
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return followed_status(path, error);
+  FileStatus status;
+  status.exists = true;
+  status.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (!status.is_directory) status.size = combine(data.nFileSizeHigh, data.nFileSizeLow);
+  return status;
+}
+
+std::error_code rename_path(const std::wstring& from, const std::wstring& to) {
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return {};
+  return last_os_error();
+}
+
+std::error_code copy_file(const std::wstring& from, const std::wstring& to) {
+  if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return {};
+  return last_os_error();
+}
+
+std::error_code remove_path(const std::wstring& path) {
+  // The attribute query describes a link itself, so a link to a directory
+  // (or a junction) is removed as the directory entry it is.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const auto error = last_os_error();
+    return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
+  }
+  const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+  if (removed) return {};
+  const auto error = last_os_error();
+  return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
+}
+
+std::error_code remove_all(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const auto error = last_os_error();
+    return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return remove_path(path);
+  return remove_tree(path);
+}
+
+bool is_not_found_error(const std::error_code& error) {
+  return error && error.category() == os_category() && is_not_found_code(static_cast<DWORD>(error.value()));
+}
+
+bool is_directory_not_empty_error(const std::error_code& error) {
+  return error.category() == os_category() && error.value() == ERROR_DIR_NOT_EMPTY;
 }
 
 }  // namespace korvanta::platform

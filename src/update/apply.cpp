@@ -1,11 +1,171 @@
 #include "update/apply.h"
 
-namespace korvanta {
+#include <exception>
+#include <optional>
 
-// Placeholder until the apply engine lands.
-bool apply_update(const std::wstring&, std::string& reason) {
-  reason = "not_implemented";
+#include "manifest/build_manifest.h"
+#include "manifest/relative_path.h"
+#include "platform/error.h"
+#include "platform/path_text.h"
+#include "platform/text.h"
+#include "update/apply_file_system.h"
+#include "update/reason_codes.h"
+#include "update/staged_file.h"
+#include "update/update_state.h"
+
+namespace korvanta {
+namespace {
+
+namespace path_text = platform::path_text;
+
+bool fail(std::string& reason, const std::error_code& error) {
+  reason = platform::os_error_text(error);
   return false;
+}
+
+// A checked relative path under a root. The path is UTF-8 like the roots;
+// its "/" separators become the platform's.
+std::wstring join_relative(const std::wstring& root, const std::string& relative) {
+  std::wstring tail = platform::utf8_to_wide(relative);
+  for (wchar_t& c : tail)
+    if (c == L'/') c = path_text::preferred_separator;
+  return path_text::join(root, tail);
+}
+
+// Whether something lies at path. An error other than absence is a failure:
+// deciding "absent" on it could skip a backup.
+bool exists(ApplyFileSystem& fs, const std::wstring& path, bool& found, std::string& reason) {
+  std::error_code error;
+  found = fs.status(path, error).exists;
+  if (error) return fail(reason, error);
+  return true;
+}
+
+// The rename-or-copy move shared by move_file and install_staged_file. With
+// source_removal_required false, a copied source that cannot be removed is
+// left behind and the move still counts.
+bool move_with_fallback(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to,
+                        bool source_removal_required, std::string& reason) {
+  if (auto error = fs.create_directories(path_text::parent_path(to))) return fail(reason, error);
+  if (!fs.rename(from, to)) return true;
+  // The rename's own error is not reported: the copy decides.
+  if (auto error = fs.copy_file(from, to)) return fail(reason, error);
+  if (auto error = fs.remove(from); error && source_removal_required) return fail(reason, error);
+  return true;
+}
+
+bool move_file(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to, std::string& reason) {
+  return move_with_fallback(fs, from, to, true, reason);
+}
+
+// A staged file that had to be copied may stay in the staging root; the
+// clean-up removes it.
+bool install_staged_file(ApplyFileSystem& fs, const std::wstring& staged, const std::wstring& target,
+                         std::string& reason) {
+  return move_with_fallback(fs, staged, target, false, reason);
+}
+
+bool backup_before_delete(ApplyFileSystem& fs, const UpdateState& state, const std::string& relative,
+                          std::string& reason) {
+  const std::wstring installed = join_relative(state.install_root, relative);
+  bool found = false;
+  if (!exists(fs, installed, found, reason)) return false;
+  if (!found) return true;
+  const std::wstring backup = join_relative(state.backup_root, relative);
+  if (auto error = fs.create_directories(path_text::parent_path(backup))) return fail(reason, error);
+  if (auto error = fs.copy_file(installed, backup)) return fail(reason, error);
+  return true;
+}
+
+bool replace_file(ApplyFileSystem& fs, const UpdateState& state, const std::string& relative,
+                  const std::wstring& staged, std::string& reason) {
+  const std::wstring target = join_relative(state.install_root, relative);
+  const std::wstring backup = join_relative(state.backup_root, relative);
+  bool had_target = false;
+  if (!exists(fs, target, had_target, reason)) return false;
+  if (had_target && !move_file(fs, target, backup, reason)) return false;
+  if (install_staged_file(fs, staged, target, reason)) return true;
+  if (had_target) {
+    // Put the old file back; should that fail too, it is still the backup,
+    // and the installation's failure is what the launcher must hear.
+    std::string ignored;
+    bool backup_found = false;
+    if (exists(fs, backup, backup_found, ignored) && backup_found) move_file(fs, backup, target, ignored);
+  }
+  return false;
+}
+
+bool apply_deletions(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
+  for (const auto& entry : state_list(state.document.at("deletions"))) {
+    const std::optional<std::string> relative = normalize_relative_path(entry.get_ref<const std::string&>());
+    if (!relative) {
+      reason = reason::kInvalidDeletionPath;
+      return false;
+    }
+    if (!backup_before_delete(fs, state, *relative, reason)) return false;
+    if (auto error = fs.remove(join_relative(state.install_root, *relative))) return fail(reason, error);
+  }
+  return true;
+}
+
+bool apply_replacements(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
+  for (const auto& entry : state_list(state.document.at("replacements"))) {
+    Replacement replacement;
+    if (!verify_staged_file(entry, state.staging_root, fs, replacement, reason)) return false;
+    if (!replace_file(fs, state, replacement.path, replacement.staged_path, reason)) return false;
+  }
+  return true;
+}
+
+bool write_manifest(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
+  std::optional<BuildManifest> manifest;
+  try {
+    manifest = parse_build_manifest(state.document.at("manifest"));
+  } catch (const nlohmann::json::exception&) {
+    // A manifest of the wrong structure is as unusable as one with a bad path.
+  }
+  if (!manifest) {
+    reason = reason::kInvalidUpdateManifest;
+    return false;
+  }
+  return fs.write_build_manifest(state.manifest_path, *manifest, &reason);
+}
+
+// Errors here do not undo a completed update.
+void clean_up(ApplyFileSystem& fs, const UpdateState& state) {
+  if (auto error = fs.remove(state.staging_root); platform::is_directory_not_empty_error(error))
+    fs.remove_all(state.staging_root);
+  fs.remove(state.state_file);
+}
+
+bool apply(const std::wstring& state_path, ApplyFileSystem& fs, std::string& reason) {
+  UpdateState state;
+  if (!load_update_state(state_path, state, reason)) return false;
+  if (!apply_deletions(fs, state, reason)) return false;
+  if (!apply_replacements(fs, state, reason)) return false;
+  if (!write_manifest(fs, state, reason)) return false;
+  clean_up(fs, state);
+  return true;
+}
+
+}  // namespace
+
+bool apply_update_with(const std::wstring& state_path, std::string& reason, ApplyFileSystem& file_system) {
+  std::string failure;
+  try {
+    if (apply(state_path, file_system, failure)) return true;
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure.clear();
+  }
+  reason = failure.empty() ? reason::kUnexpectedError : failure;
+  return false;
+}
+
+bool apply_update(const std::wstring& state_path, std::string& reason) {
+  PlatformFileSystem file_system;
+  return apply_update_with(state_path, reason, file_system);
 }
 
 }  // namespace korvanta

@@ -1,0 +1,35 @@
+#include "update/apply_file_system.h"
+
+#include "manifest/manifest_writer.h"
+#include "manifest/sha256.h"
+
+namespace korvanta {
+
+platform::FileStatus PlatformFileSystem::status(const std::wstring& path, std::error_code& error) {
+  return platform::file_status(path, error);
+}
+
+std::error_code PlatformFileSystem::create_directories(const std::wstring& path) {
+  return platform::create_directories(path);
+}
+
+std::error_code PlatformFileSystem::rename(const std::wstring& from, const std::wstring& to) {
+  return platform::rename_path(from, to);
+}
+
+std::error_code PlatformFileSystem::copy_file(const std::wstring& from, const std::wstring& to) {
+  return platform::copy_file(from, to);
+}
+
+std::error_code PlatformFileSystem::remove(const std::wstring& path) { return platform::remove_path(path); }
+
+std::error_code PlatformFileSystem::remove_all(const std::wstring& path) { return platform::remove_all(path); }
+
+std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path) { return korvanta::sha256_file_hex(path); }
+
+bool PlatformFileSystem::write_build_manifest(const std::wstring& path, const BuildManifest& manifest,
+                                              std::string* reason) {
+  return korvanta::write_build_manifest(path, manifest, reason);
+}
+
+}  // namespace korvanta

@@ -1,0 +1,51 @@
+#pragma once
+// The file system as the apply engine sees it. The engine takes it as an
+// interface so that tests can make any single call fail and check that a
+// player's files survive; the real one is the platform layer.
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+#include "manifest/build_manifest.h"
+#include "platform/file_system.h"
+
+namespace korvanta {
+
+class ApplyFileSystem {
+ public:
+  virtual ~ApplyFileSystem() = default;
+
+  // Links followed. Absence (of the file or of a directory on the path) is
+  // exists == false without an error; any other failure sets error.
+  virtual platform::FileStatus status(const std::wstring& path, std::error_code& error) = 0;
+  // Creates a directory and its missing ancestors; an existing one is fine.
+  virtual std::error_code create_directories(const std::wstring& path) = 0;
+  // Renames, replacing an existing target, copying across volumes if needed.
+  virtual std::error_code rename(const std::wstring& from, const std::wstring& to) = 0;
+  // Copies a file, overwriting the target.
+  virtual std::error_code copy_file(const std::wstring& from, const std::wstring& to) = 0;
+  // Removes a file, a link or an empty directory; a missing path is no error.
+  virtual std::error_code remove(const std::wstring& path) = 0;
+  // Removes a directory tree without following links out of it.
+  virtual std::error_code remove_all(const std::wstring& path) = 0;
+  // SHA-256 as 64 lower-case hex digits; throws std::runtime_error
+  // ("failed_to_open_file") when the file cannot be opened.
+  virtual std::string sha256_file_hex(const std::wstring& path) = 0;
+  // write_build_manifest's contract: false with *reason filled on failure.
+  virtual bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason) = 0;
+};
+
+// The platform layer and the integrity layer's hashing and manifest writer.
+class PlatformFileSystem final : public ApplyFileSystem {
+ public:
+  platform::FileStatus status(const std::wstring& path, std::error_code& error) override;
+  std::error_code create_directories(const std::wstring& path) override;
+  std::error_code rename(const std::wstring& from, const std::wstring& to) override;
+  std::error_code copy_file(const std::wstring& from, const std::wstring& to) override;
+  std::error_code remove(const std::wstring& path) override;
+  std::error_code remove_all(const std::wstring& path) override;
+  std::string sha256_file_hex(const std::wstring& path) override;
+  bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason) override;
+};
+
+}  // namespace korvanta

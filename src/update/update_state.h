@@ -1,0 +1,47 @@
+#pragma once
+// update-state.json: where it must lie, how it is read, the shape it must
+// have, and the directories it names. Its checks change nothing on disk.
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace korvanta {
+
+// What the apply step takes from the state file and its location, for the
+// length of one apply.
+struct UpdateState {
+  std::wstring state_file;  // the given path, absolute and lexically normal
+  std::wstring data_dir;    // its parent: the installation's ".korvanta"
+  nlohmann::json document;  // the whole file, of the shape check_state_shape accepts
+  std::wstring install_root;  // parent of data_dir (not the key's string)
+  std::wstring manifest_path;
+  std::wstring backup_root;
+  std::wstring staging_root;
+};
+
+// Parses one JSON value from the file (opened sharing reading and writing).
+// A UTF-8 byte-order mark is skipped, comments are refused, and whatever
+// follows the first complete value is not read. Nothing when the file cannot
+// be opened or its text is not JSON.
+std::optional<nlohmann::json> load_state_document(const std::wstring& path);
+
+// True when the document has the shape the apply step reads without further
+// type checks: an object with the seven keys; "install_root",
+// "manifest_path", "backup_root", "staging_root" strings; "deletions" an
+// array of strings or null; "replacements" an array (or null) of objects each
+// with "path", "staged_path" and "sha256" strings and a "size"; "manifest" an
+// object. Pure: looks at nothing but the document. Never throws.
+bool has_valid_state_shape(const nlohmann::json& document) noexcept;
+
+// The first stage of the apply step: locates and loads the state file at
+// state_path (as given on the command line), checks its shape and the
+// directories it names, in that order. On success fills state; on failure
+// returns false with reason set to the first failed check's code. Creates,
+// changes and removes nothing.
+bool load_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason);
+
+// A "deletions" or "replacements" value as a list: null is the empty list.
+const nlohmann::json& state_list(const nlohmann::json& value);
+
+}  // namespace korvanta
