@@ -36,7 +36,7 @@ class ApplyFileSystem {
 };
 
 // The platform layer and the integrity layer's hashing and manifest writer.
-class PlatformFileSystem final : public ApplyFileSystem {
+class PlatformFileSystem : public ApplyFileSystem {
  public:
   platform::FileStatus status(const std::wstring& path, std::error_code& error) override;
   std::error_code create_directories(const std::wstring& path) override;

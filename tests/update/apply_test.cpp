@@ -1,0 +1,218 @@
+#include "update/apply.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "platform/error.h"
+#include "update_fixture.h"
+
+namespace korvanta {
+namespace {
+
+using nlohmann::json;
+using testing::Installation;
+using testing::utf8;
+
+TEST(Apply, InstallsTheUpdateKeepingEveryOldFileInTheBackupRoot) {
+  Installation install;
+  install.install(L"old.dll", "old dll");
+  install.install(L"data\\a.bin", "a1");
+  install.install(L"keep.txt", "untouched");
+  install.remove(L"old.dll");
+  install.remove(L"never\\installed.txt");
+  install.replace(L"data/a.bin", "a2");
+  install.replace(L"new/deep/b.bin", "b2");
+  install.state["manifest"]["files"] = {{{"path", "data\\a.bin"}, {"size", 2}, {"sha256", "AB"}}};
+  // What a copying move would leave behind in the staging root.
+  testing::write_file(install.staging + L"\\leftover.bin", "x");
+
+  std::string reason = "untouched";
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_EQ(reason, "untouched");
+
+  EXPECT_FALSE(install.is_installed(L"old.dll"));
+  EXPECT_EQ(install.backed_up(L"old.dll"), "old dll");
+  EXPECT_FALSE(testing::file_exists(install.backup + L"\\never"));
+  EXPECT_EQ(install.installed(L"data\\a.bin"), "a2");
+  EXPECT_EQ(install.backed_up(L"data\\a.bin"), "a1");
+  EXPECT_EQ(install.installed(L"new\\deep\\b.bin"), "b2");
+  EXPECT_FALSE(install.is_backed_up(L"new\\deep\\b.bin"));
+  EXPECT_EQ(install.installed(L"keep.txt"), "untouched");
+
+  const json written = json::parse(testing::read_file(install.manifest));
+  EXPECT_EQ(written["id"], "build-2");
+  EXPECT_EQ(written["files"][0]["path"], "data/a.bin");
+  EXPECT_EQ(written["files"][0]["sha256"], "ab");
+
+  EXPECT_FALSE(testing::file_exists(install.staging));
+  EXPECT_FALSE(testing::file_exists(install.state_path));
+  EXPECT_TRUE(testing::file_exists(install.data_dir + L"\\staging"));  // only the named root goes
+  EXPECT_EQ(testing::read_file(install.temp / L"outside\\keep.txt"), "outside");
+}
+
+TEST(Apply, NullListsAreEmpty) {
+  Installation install;
+  install.state["deletions"] = nullptr;
+  install.state["replacements"] = nullptr;
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_TRUE(testing::file_exists(install.manifest));
+}
+
+TEST(Apply, ADeletionReplacesAnOlderBackupAndLeavesItsDirectory) {
+  Installation install;
+  install.install(L"mods\\only.pak", "current");
+  testing::write_file(install.backup_path(L"mods\\only.pak"), "from an earlier run");
+  install.remove(L"mods/only.pak");
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_EQ(install.backed_up(L"mods\\only.pak"), "current");
+  EXPECT_FALSE(install.is_installed(L"mods\\only.pak"));
+  EXPECT_TRUE(std::filesystem::is_directory(platform::fs_path(install.installed_path(L"mods"))));
+}
+
+TEST(Apply, TheSamePathTwiceBacksUpTheFirstNewVersion) {
+  Installation install;
+  install.install(L"a.bin", "original");
+  install.replace(L"a.bin", "first", L"one\\a.bin");
+  install.replace(L"a.bin", "second", L"two\\a.bin");
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_EQ(install.installed(L"a.bin"), "second");
+  EXPECT_EQ(install.backed_up(L"a.bin"), "first");
+}
+
+TEST(Apply, APathDeletedAndReplacedIsBackedUpOnceAndInstalled) {
+  Installation install;
+  install.install(L"a.bin", "original");
+  install.remove(L"a.bin");
+  install.replace(L"a.bin", "new");
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_EQ(install.installed(L"a.bin"), "new");
+  EXPECT_EQ(install.backed_up(L"a.bin"), "original");
+}
+
+TEST(Apply, NamesWithNonAsciiLettersAreInstalledUnderTheirOwnNames) {
+  Installation install;
+  install.install(L"Donn\u00e9es\\\u00dcber.txt", "alt");
+  install.install(L"\u0436\u0443\u0440\u043d\u0430\u043b.log", "log");
+  install.replace(L"Donn\u00e9es/\u00dcber.txt", "neu");
+  install.remove(L"\u0436\u0443\u0440\u043d\u0430\u043b.log");
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_EQ(install.installed(L"Donn\u00e9es\\\u00dcber.txt"), "neu");
+  EXPECT_EQ(install.backed_up(L"Donn\u00e9es\\\u00dcber.txt"), "alt");
+  EXPECT_EQ(install.backed_up(L"\u0436\u0443\u0440\u043d\u0430\u043b.log"), "log");
+  EXPECT_FALSE(install.is_installed(L"\u0436\u0443\u0440\u043d\u0430\u043b.log"));
+  for (const auto& [name, content] : testing::snapshot(install.root))
+    EXPECT_EQ(name.find('?'), std::string::npos) << name;
+}
+
+// A state file with one deletion and two replacements; each case spoils a
+// later step. The steps before it stay done, the rest is untouched, and the
+// state file and the staging root remain.
+struct SecondStageCase {
+  const char* name;
+  std::function<void(Installation&)> change;
+  std::string reason;
+  bool replacements_done;  // the failure came after every file change
+};
+
+TEST(Apply, EachSecondStageFailureStopsWithItsCodeAndTheDocumentedState) {
+  const SecondStageCase cases[] = {
+      {"deletion path climbing out", [](Installation& i) { i.state["deletions"].push_back("../outside/keep.txt"); },
+       "invalid_deletion_path", false},
+      {"deletion path rooted", [](Installation& i) { i.state["deletions"].push_back("/etc/passwd"); },
+       "invalid_deletion_path", false},
+      {"replacement path empty", [](Installation& i) { i.state["replacements"][1]["path"] = ""; },
+       "invalid_replacement_path", false},
+      {"staged file outside the staging root",
+       [](Installation& i) { i.state["replacements"][1]["staged_path"] = utf8(i.root + L"\\data\\b.bin"); },
+       "staged_file_outside_staging_root", false},
+      {"staged file gone",
+       [](Installation& i) { std::filesystem::remove(platform::fs_path(i.staging + L"\\data\\b.bin")); },
+       "staged_file_size_mismatch", false},
+      {"staged file of another digest", [](Installation& i) { i.state["replacements"][1]["sha256"] = "00"; },
+       "staged_file_hash_mismatch", false},
+      {"manifest with a refused path",
+       [](Installation& i) { i.state["manifest"]["files"] = {{{"path", "../x"}, {"size", 1}, {"sha256", "a"}}}; },
+       "invalid_update_manifest", true},
+      {"manifest with the same path twice",
+       [](Installation& i) {
+         i.state["manifest"]["files"] = {{{"path", "a"}, {"size", 1}, {"sha256", "a"}},
+                                         {{"path", "A"}, {"size", 1}, {"sha256", "a"}}};
+       },
+       "invalid_update_manifest", true},
+      {"manifest without id_mod", [](Installation& i) { i.state["manifest"].erase("id_mod"); },
+       "invalid_update_manifest", true},
+      {"manifest files a string", [](Installation& i) { i.state["manifest"]["files"] = "a.bin"; },
+       "invalid_update_manifest", true},
+      {"manifest version a number", [](Installation& i) { i.state["manifest"]["version"] = 2; },
+       "invalid_update_manifest", true},
+      {"manifest target a directory",
+       [](Installation& i) { testing::write_file(i.manifest + L"\\blocker.txt", "x"); }, "failed_to_open_file",
+       true},
+  };
+  for (const auto& c : cases) {
+    Installation install;
+    install.install(L"old.dll", "old dll");
+    install.install(L"data\\a.bin", "a1");
+    install.install(L"data\\b.bin", "b1");
+    install.remove(L"old.dll");
+    install.replace(L"data/a.bin", "a2");
+    install.replace(L"data/b.bin", "b2");
+    c.change(install);
+
+    std::string reason;
+    EXPECT_FALSE(install.apply(reason)) << c.name;
+    EXPECT_EQ(reason, c.reason) << c.name;
+    // The spoilt deletion comes second: the first one is done either way.
+    EXPECT_FALSE(install.is_installed(L"old.dll")) << c.name;
+    EXPECT_EQ(install.backed_up(L"old.dll"), "old dll") << c.name;
+    const bool first_replaced = c.reason != "invalid_deletion_path";
+    EXPECT_EQ(install.installed(L"data\\a.bin"), first_replaced ? "a2" : "a1") << c.name;
+    EXPECT_EQ(install.is_backed_up(L"data\\a.bin"), first_replaced) << c.name;
+    EXPECT_EQ(install.installed(L"data\\b.bin"), c.replacements_done ? "b2" : "b1") << c.name;
+    EXPECT_EQ(install.is_backed_up(L"data\\b.bin"), c.replacements_done) << c.name;
+    EXPECT_TRUE(testing::file_exists(install.state_path)) << c.name;
+    EXPECT_TRUE(testing::file_exists(install.staging)) << c.name;
+    EXPECT_FALSE(testing::file_exists(install.manifest) &&
+                 !std::filesystem::is_directory(platform::fs_path(install.manifest)))
+        << c.name;
+    EXPECT_EQ(testing::read_file(install.temp / L"outside\\keep.txt"), "outside") << c.name;
+  }
+}
+
+TEST(Apply, AnInstalledDirectoryInTheWayOfADeletionStopsWithTheSystemsMessage) {
+  Installation install;
+  install.install(L"saves\\slot1.sav", "progress");
+  install.remove(L"saves");
+  std::string reason;
+  EXPECT_FALSE(install.apply(reason));
+  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(reason.find('_'), std::string::npos) << reason;  // a message, not a code
+  EXPECT_EQ(install.installed(L"saves\\slot1.sav"), "progress");
+}
+
+TEST(Apply, CleanUpRemovesTheStagingRootWithoutFollowingLinksOutOfIt) {
+  Installation install;
+  install.replace(L"a.bin", "new");
+  const auto outside = platform::fs_path(install.temp / L"outside");
+  const auto staging = platform::fs_path(install.staging);
+  std::error_code error;
+  std::filesystem::create_directory_symlink(outside, staging / "dir-link", error);
+  if (!error) std::filesystem::create_symlink(outside / "keep.txt", staging / "file-link", error);
+  if (error) GTEST_SKIP() << "links cannot be made here: " << error.message();
+  const auto outside_before = testing::snapshot(install.temp / L"outside");
+
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_FALSE(testing::file_exists(install.staging));
+  EXPECT_TRUE(testing::snapshot(install.temp / L"outside") == outside_before);
+}
+
+}  // namespace
+}  // namespace korvanta
