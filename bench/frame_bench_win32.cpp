@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
   }
 
   std::printf("progress window frame, %d runs each (microseconds: median / mean)\n\n", runs);
-  std::printf("%4s  %9s  %19s  %19s  %19s  %19s  %7s\n", "dpi", "client", "FillRect (ref)", "frame, preview",
-              "frame, moving bar", "paint (+DC,BitBlt)", "x ref");
+  std::printf("%4s  %9s  %19s  %19s  %19s  %19s  %9s\n", "dpi", "client", "FillRect (ref)", "frame, preview",
+              "frame, moving bar", "paint (+DC,BitBlt)", "paint/ref");
   const HDC screen = GetDC(nullptr);
   for (const int dpi : {96, 144}) {
     const int width = scale(kClientWidth, dpi);
@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
 
     char client[32];
     std::snprintf(client, sizeof client, "%dx%d", width, height);
-    std::printf("%4d  %9s  %8.1f / %8.1f  %8.1f / %8.1f  %8.1f / %8.1f  %8.1f / %8.1f  %7.1f\n", dpi, client,
+    std::printf("%4d  %9s  %8.1f / %8.1f  %8.1f / %8.1f  %8.1f / %8.1f  %8.1f / %8.1f  %9.1f\n", dpi, client,
                 fill.median_us, fill.mean_us, frame_preview.median_us, frame_preview.mean_us, frame_moving.median_us,
                 frame_moving.mean_us, paint.median_us, paint.mean_us, paint.median_us / fill.median_us);
   }
