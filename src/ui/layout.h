@@ -5,8 +5,8 @@
 // frame_win32.cpp turns it into GDI calls.
 //
 // Every measure is a 96-DPI pixel value scaled by the window's DPI, each
-// measure by itself: 19 + 9 is scale(19) + scale(9), never scale(28), so that
-// the picture matches what a pixel-exact design at 96 DPI rounds to.
+// measure by itself: 19 + 9 is scale(19) + scale(9), never scale(28), so
+// that every edge at any DPI is the rounding of its own 96-DPI value.
 #include <array>
 #include <cstdint>
 #include <optional>

@@ -43,7 +43,7 @@ TEST(Layout, MulDivMatchesTheSystems) {
 }
 #endif
 
-TEST(Layout, IsTheDesignedPictureAt96Dpi) {
+TEST(Layout, PlacesEveryElementAt96Dpi) {
   const FrameLayout l = frame_layout(kWidth, kHeight, 96);
   EXPECT_EQ(l.margin, 30);
   EXPECT_EQ(l.track_width, 524);
