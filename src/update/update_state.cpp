@@ -29,12 +29,42 @@ bool has_string(const json& object, const char* key) {
   return it != object.end() && it->is_string();
 }
 
-bool is_deletion(const json& entry) { return entry.is_string(); }
+// A string that names a file or directory. A NUL character would end the
+// path in the system's calls, which would then act on another place than the
+// one the checks compared.
+bool is_path(const json& value) {
+  return value.is_string() && value.get_ref<const std::string&>().find('\0') == std::string::npos;
+}
+
+bool has_path(const json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && is_path(*it);
+}
+
+bool is_deletion(const json& entry) { return is_path(entry); }
 
 bool is_replacement(const json& entry) {
-  return entry.is_object() && has_string(entry, "path") && has_string(entry, "staged_path") &&
+  return entry.is_object() && has_path(entry, "path") && has_path(entry, "staged_path") &&
          has_string(entry, "sha256") && entry.contains("size");
 }
+
+// The library's document builder, refusing arrays and objects nested deeper
+// than kMaxStateDepth. Parsing and destroying a value need no recursion, but
+// copying and writing one do (the manifest's metadata is copied and written
+// back): a few thousand levels would overflow the main thread's 1 MiB stack
+// of the 32-bit process, far into the apply.
+class DepthLimitedBuilder : public nlohmann::detail::json_sax_dom_parser<json> {
+ public:
+  explicit DepthLimitedBuilder(json& result) : json_sax_dom_parser(result, /*allow_exceptions=*/false) {}
+  bool start_object(std::size_t elements) { return enter() && json_sax_dom_parser::start_object(elements); }
+  bool end_object() { --depth_; return json_sax_dom_parser::end_object(); }
+  bool start_array(std::size_t elements) { return enter() && json_sax_dom_parser::start_array(elements); }
+  bool end_array() { --depth_; return json_sax_dom_parser::end_array(); }
+
+ private:
+  bool enter() { return ++depth_ <= kMaxStateDepth; }
+  std::size_t depth_ = 0;
+};
 
 // The path string of a key, widened from UTF-8. Empty when the string is.
 std::wstring wide_value(const json& document, const char* key) {
@@ -48,9 +78,9 @@ std::optional<json> load_state_document(const std::wstring& path) {
   if (!in) return std::nullopt;
   try {
     json document;
-    // operator>> reads one value and stops there; json::parse would insist
-    // on the end of input after it.
-    in >> document;
+    DepthLimitedBuilder builder(document);
+    // Not strict: one value is read and whatever follows it is not.
+    if (!json::sax_parse(in, &builder, json::input_format_t::json, /*strict=*/false)) return std::nullopt;
     return document;
   } catch (const json::exception&) {
     return std::nullopt;
@@ -60,7 +90,7 @@ std::optional<json> load_state_document(const std::wstring& path) {
 bool has_valid_state_shape(const json& document) noexcept {
   if (!document.is_object()) return false;
   for (const char* key : kPathKeys)
-    if (!has_string(document, key)) return false;
+    if (!has_path(document, key)) return false;
   const auto deletions = document.find("deletions");
   const auto replacements = document.find("replacements");
   const auto manifest = document.find("manifest");

@@ -1,6 +1,7 @@
 #pragma once
 // update-state.json: where it must lie, how it is read, the shape it must
 // have, and the directories it names. Its checks change nothing on disk.
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -20,10 +21,15 @@ struct UpdateState {
   std::wstring staging_root;
 };
 
+// Arrays and objects nested deeper than this (the top-level object is
+// level 1) make a state document unreadable. A state file needs five levels;
+// the rest is room for the manifest's free-form metadata.
+inline constexpr std::size_t kMaxStateDepth = 128;
+
 // Parses one JSON value from the file (opened sharing reading and writing).
 // A UTF-8 byte-order mark is skipped, comments are refused, and whatever
 // follows the first complete value is not read. Nothing when the file cannot
-// be opened or its text is not JSON.
+// be opened, its text is not JSON, or it nests deeper than kMaxStateDepth.
 std::optional<nlohmann::json> load_state_document(const std::wstring& path);
 
 // True when the document has the shape the apply step reads without further
@@ -31,7 +37,9 @@ std::optional<nlohmann::json> load_state_document(const std::wstring& path);
 // "manifest_path", "backup_root", "staging_root" strings; "deletions" an
 // array of strings or null; "replacements" an array (or null) of objects each
 // with "path", "staged_path" and "sha256" strings and a "size"; "manifest" an
-// object. Pure: looks at nothing but the document. Never throws.
+// object. None of the strings that name a file or directory (the four roots,
+// the deletions, each replacement's "path" and "staged_path") may hold a NUL
+// character. Pure: looks at nothing but the document. Never throws.
 bool has_valid_state_shape(const nlohmann::json& document) noexcept;
 
 // The first stage of the apply step: locates and loads the state file at
