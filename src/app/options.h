@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-namespace korvanta {
+#include "ui/progress_status.h"
 
-inline constexpr std::wstring_view kDefaultProductName = L"Project";
+namespace korvanta {
 
 struct UpdaterOptions {
   std::wstring state_path;                 // "--state"

@@ -5,8 +5,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace korvanta {
+
+// The name shown when the launcher gives none.
+inline constexpr std::wstring_view kDefaultProductName = L"Project";
 
 struct ProgressStatus {
   std::wstring badge = L"STARTING";

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "app/options.h"
 #include "ui/layout.h"
 
 namespace korvanta {
