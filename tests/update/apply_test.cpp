@@ -8,6 +8,16 @@
 #include "platform/error.h"
 #include "update_fixture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/handle_win32.h"
+#endif
+
 namespace korvanta {
 namespace {
 
@@ -213,6 +223,167 @@ TEST(Apply, CleanUpRemovesTheStagingRootWithoutFollowingLinksOutOfIt) {
   EXPECT_FALSE(testing::file_exists(install.staging));
   EXPECT_TRUE(testing::snapshot(install.temp / L"outside") == outside_before);
 }
+
+#ifdef _WIN32
+// Another program holding a file open for reading and sharing it only for
+// reading, until the object is destroyed.
+class HeldFile {
+ public:
+  explicit HeldFile(const std::wstring& path, const testing::TempDir& dir)
+      : ready_(dir / L"hold.ready"), release_(dir / L"hold.release") {
+    std::wstring command = L"\"" + testing::tool_path(L"hold_file") + L"\" \"" + path + L"\" \"" + ready_ +
+                           L"\" \"" + release_ + L"\" 60000";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+      return;
+    process_.reset(info.hProcess);
+    CloseHandle(info.hThread);
+    // Ready once the marker exists; an early exit means the file could not
+    // be opened.
+    while (!testing::file_exists(ready_) && WaitForSingleObject(process_.get(), 10) == WAIT_TIMEOUT) {
+    }
+  }
+  ~HeldFile() {
+    if (!process_) return;
+    testing::write_file(release_, "");
+    WaitForSingleObject(process_.get(), 60000);
+  }
+  bool holding() const { return process_ && testing::file_exists(ready_); }
+
+ private:
+  std::wstring ready_, release_;
+  platform::UniqueHandle process_;
+};
+
+std::string system_message(DWORD code) { return platform::os_error_text(platform::make_os_error(static_cast<int>(code))); }
+
+TEST(ApplyWin32, AFileHeldOpenForReadingStaysAndItsCopyIsInTheBackup) {
+  Installation install;
+  install.install(L"bin\\game.dll", "old");
+  install.replace(L"bin/game.dll", "new");
+  HeldFile held(install.installed_path(L"bin\\game.dll"), install.temp);
+  ASSERT_TRUE(held.holding());
+
+  std::string reason;
+  EXPECT_FALSE(install.apply(reason));
+  // The rename fails, the copy into the backup works, the removal fails.
+  EXPECT_EQ(reason, system_message(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(install.installed(L"bin\\game.dll"), "old");
+  EXPECT_EQ(install.backed_up(L"bin\\game.dll"), "old");
+  EXPECT_TRUE(testing::file_exists(install.staging + L"\\bin\\game.dll"));
+  EXPECT_TRUE(testing::file_exists(install.state_path));
+}
+
+TEST(ApplyWin32, AReadOnlyFileToDeleteStaysWithItsCopyInTheBackup) {
+  Installation install;
+  install.install(L"config.ini", "settings");
+  ASSERT_TRUE(SetFileAttributesW(install.installed_path(L"config.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+  install.remove(L"config.ini");
+  std::string reason;
+  EXPECT_FALSE(install.apply(reason));
+  EXPECT_EQ(reason, system_message(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(install.installed(L"config.ini"), "settings");
+  EXPECT_EQ(install.backed_up(L"config.ini"), "settings");
+}
+
+TEST(ApplyWin32, AReadOnlyFileToReplaceIsMovedIntoTheBackup) {
+  Installation install;
+  install.install(L"config.ini", "settings");
+  ASSERT_TRUE(SetFileAttributesW(install.installed_path(L"config.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+  install.replace(L"config.ini", "new settings");
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_EQ(install.installed(L"config.ini"), "new settings");
+  EXPECT_EQ(install.backed_up(L"config.ini"), "settings");
+}
+
+TEST(ApplyWin32, ADirectoryWhereAFileShouldGoIsMovedWholeIntoTheBackup) {
+  Installation install;
+  install.install(L"mods\\skin\\texture.dds", "player's texture");
+  install.replace(L"mods/skin", "skin file");
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_EQ(install.installed(L"mods\\skin"), "skin file");
+  EXPECT_EQ(install.backed_up(L"mods\\skin\\texture.dds"), "player's texture");
+}
+
+TEST(ApplyWin32, ADirectoryInTheWayOfAnEarlierBackupStopsTheReplacement) {
+  Installation install;
+  install.install(L"mods\\skin\\texture.dds", "player's texture");
+  testing::write_file(install.backup_path(L"mods\\skin\\older.dds"), "older");
+  install.replace(L"mods/skin", "skin file");
+  std::string reason;
+  EXPECT_FALSE(install.apply(reason));
+  EXPECT_EQ(reason, system_message(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(install.installed(L"mods\\skin\\texture.dds"), "player's texture");
+}
+
+TEST(ApplyWin32, CleanUpRemovesReadOnlyLeftoversInTheStagingRoot) {
+  Installation install;
+  install.replace(L"a.bin", "new");
+  const std::wstring leftover = install.staging + L"\\leftover.bin";
+  testing::write_file(leftover, "x");
+  ASSERT_TRUE(SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_FALSE(testing::file_exists(install.staging));
+}
+
+// A junction (mount point) at link that leads to target; false where the
+// system cannot make one.
+bool make_junction(const std::wstring& link, const std::wstring& target) {
+  if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
+  platform::UniqueHandle handle(CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle) return false;
+  const std::wstring substitute = L"\\??\\" + target;
+  const std::size_t names_bytes = (substitute.size() + 1 + target.size() + 1) * sizeof(wchar_t);
+  std::vector<BYTE> buffer(8 + 8 + names_bytes);
+  auto put16 = [&](std::size_t at, std::size_t value) {
+    buffer[at] = static_cast<BYTE>(value & 0xFF);
+    buffer[at + 1] = static_cast<BYTE>(value >> 8);
+  };
+  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  std::memcpy(buffer.data(), &tag, 4);
+  put16(4, 8 + names_bytes);                                   // ReparseDataLength
+  put16(8, 0);                                                 // SubstituteNameOffset
+  put16(10, substitute.size() * sizeof(wchar_t));              // SubstituteNameLength
+  put16(12, (substitute.size() + 1) * sizeof(wchar_t));        // PrintNameOffset
+  put16(14, target.size() * sizeof(wchar_t));                  // PrintNameLength
+  std::memcpy(buffer.data() + 16, substitute.c_str(), (substitute.size() + 1) * sizeof(wchar_t));
+  std::memcpy(buffer.data() + 16 + (substitute.size() + 1) * sizeof(wchar_t), target.c_str(),
+              (target.size() + 1) * sizeof(wchar_t));
+  DWORD returned = 0;
+  return DeviceIoControl(handle.get(), FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
+                         nullptr, 0, &returned, nullptr) != 0;
+}
+
+TEST(ApplyWin32, CleanUpRemovesAJunctionInTheStagingRootNotWhatItLeadsTo) {
+  Installation install;
+  install.replace(L"a.bin", "new");
+  const std::wstring outside = install.temp / L"outside";
+  const std::wstring junction = install.staging + L"\\junction";
+  const std::wstring symlink = install.staging + L"\\symlink";
+  const bool have_junction = make_junction(junction, outside);
+  const bool have_symlink =
+      CreateSymbolicLinkW(symlink.c_str(), outside.c_str(),
+                          SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2 /* SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE */) != 0;
+  // A link that the system accepts but does not resolve tests nothing.
+  const auto leads_outside = [](const std::wstring& link) {
+    return testing::file_exists(link + L"\\keep.txt") && testing::read_file(link + L"\\keep.txt") == "outside";
+  };
+  if (!(have_junction && leads_outside(junction)) && !(have_symlink && leads_outside(symlink)))
+    GTEST_SKIP() << "this system makes no working junction (made: " << have_junction
+                 << ") or directory symbolic link (made: " << have_symlink << ")";
+
+  std::string reason;
+  ASSERT_TRUE(install.apply(reason)) << reason;
+  EXPECT_FALSE(testing::file_exists(install.staging));
+  EXPECT_EQ(testing::read_file(outside + L"\\keep.txt"), "outside");
+}
+#endif
 
 }  // namespace
 }  // namespace korvanta

@@ -85,7 +85,7 @@ TEST(StagedFile, ChecksPlaceSizeAndDigestInThatOrder) {
     std::string reason;
     const bool passed = verify_staged_file(entry, install.staging, file_system, replacement, reason);
     EXPECT_EQ(passed, c.reason == nullptr) << c.name << ": " << reason;
-    if (c.reason != nullptr) EXPECT_EQ(reason, c.reason) << c.name;
+    EXPECT_EQ(reason, c.reason == nullptr ? "" : c.reason) << c.name;
     EXPECT_TRUE(testing::snapshot(install.temp.path()) == before) << c.name;
   }
 }
