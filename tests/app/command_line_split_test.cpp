@@ -40,6 +40,10 @@ const std::vector<SplitCase> kCases = {
     {L"p \\\"", {L"p", L"\""}},
     {L"p \"D:\\dir\\\\\"", {L"p", L"D:\\dir\\"}},
     {L"p \"unterminated arg", {L"p", L"unterminated arg"}},
+    // Two quotes inside quotes: one literal quote, and the quoting ends.
+    {L"p \"a\"\"b c\" d", {L"p", L"a\"b", L"c d"}},
+    {L"p \"\"\"\"x y", {L"p", L"\"x y"}},
+    {L"p a\"\"b", {L"p", L"ab"}},
     {L"p \"say \\\"hi\\\"\" next", {L"p", L"say \"hi\"", L"next"}},
     {L"p \"\u00e9t\u00e9 \u6f22\u5b57\"", {L"p", L"\u00e9t\u00e9 \u6f22\u5b57"}},
     {L"p \"line\nbreak\"", {L"p", L"line\nbreak"}},

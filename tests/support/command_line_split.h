@@ -12,7 +12,8 @@
 //   quote toggles quoting; 2n+1 backslashes followed by a double quote give n
 //   backslashes and a literal quote; backslashes followed by anything else
 //   are literal. Inside quotes, two double quotes in a row give one literal
-//   quote and quoting goes on.
+//   quote and end the quoting (the C runtime of newer compilers keeps quoting
+//   there instead; the restart's quoting never writes that sequence).
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,7 @@ inline std::vector<std::wstring> split_command_line(std::wstring_view line) {
       } else if (line[i] == L'"') {
         if (quoted && i + 1 < line.size() && line[i + 1] == L'"') {
           arg += L'"';
+          quoted = false;
           i += 2;
         } else {
           quoted = !quoted;
