@@ -20,9 +20,10 @@ constexpr int kDeletions = 40;
 constexpr int kReplacements = 150;
 constexpr int kNewFiles = 80;
 
-std::string number(int n) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%03d", n);
+// prefix, n in three digits, suffix.
+std::string named(const char* prefix, int n, const char* suffix) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%s%03d%s", prefix, n, suffix);
   return text;
 }
 
@@ -34,18 +35,18 @@ json long_update() {
   json scenario = {{"show_ui", false}, {"restart", "none"}, {"installed", json::object()},
                    {"deletions", json::array()}, {"replacements", json::array()}};
   for (int i = 0; i < kDeletions; ++i) {
-    const std::string path = "old/d" + number(i) + ".bin";
-    scenario["installed"][path] = content("old " + number(i) + " ", 3000);
+    const std::string path = named("old/d", i, ".bin");
+    scenario["installed"][path] = content(named("old ", i, " "), 3000);
     scenario["deletions"].push_back(path);
   }
   for (int i = 0; i < kReplacements; ++i) {
-    const std::string path = "data/f" + number(i) + ".bin";
-    scenario["installed"][path] = content("f" + number(i) + " build 1 ", 10000);
-    scenario["replacements"].push_back({{"path", path}, {"content", content("f" + number(i) + " build 2 ", 14000)}});
+    const std::string path = named("data/f", i, ".bin");
+    scenario["installed"][path] = content(named("f", i, " build 1 "), 10000);
+    scenario["replacements"].push_back({{"path", path}, {"content", content(named("f", i, " build 2 "), 14000)}});
   }
   for (int i = 0; i < kNewFiles; ++i) {
-    const std::string path = "new/g" + std::to_string(i % 10) + "/h" + number(i) + ".bin";
-    scenario["replacements"].push_back({{"path", path}, {"content", content("h" + number(i) + " ", 20000)}});
+    const std::string path = named(i % 2 ? "new/odd/h" : "new/even/deeper/h", i, ".bin");
+    scenario["replacements"].push_back({{"path", path}, {"content", content(named("h", i, " "), 20000)}});
   }
   return scenario;
 }

@@ -169,7 +169,7 @@ TEST(LauncherScenarios, ARestartThatFailsEndsWithFourAndKeepsTheUpdate) {
   EXPECT_EQ(run.log(), expected_log(run.state_path(), "Korvanta Shop", Ending::kRestartFailed));
 }
 
-TEST(LauncherScenarios, WithoutRestartTheUpdateCompletesAndStartsNothing) {
+TEST(LauncherScenarios, WithoutRestartTheUpdateCompletesWithZero) {
   LauncherRun run(with(sample_update(), {{"restart", "none"}}));
   run.start();
   ASSERT_EQ(run.finish(), 0);
