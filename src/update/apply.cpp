@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <optional>
+#include <set>
 
 #include "manifest/build_manifest.h"
 #include "manifest/relative_path.h"
@@ -95,13 +96,32 @@ bool replace_file(ApplyFileSystem& fs, const UpdateState& state, const std::stri
   return false;
 }
 
+// The paths that "replacements" will install, ASCII-lowered as the file
+// system compares them. Entries the replacement check will refuse are left
+// out; that check reports them in its turn.
+std::set<std::string> replacement_targets(const UpdateState& state) {
+  std::set<std::string> targets;
+  for (const auto& entry : state_list(state.document.at("replacements"))) {
+    if (auto relative = normalize_relative_path(entry.at("path").get_ref<const std::string&>()))
+      targets.insert(to_lower_ascii(std::move(*relative)));
+  }
+  return targets;
+}
+
 bool apply_deletions(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
+  // A path that is also replaced is left to its replacement, which moves the
+  // installed file into the backup root itself. Deleting it first would copy
+  // whatever is installed over that backup: after an interrupted run, when
+  // the launcher runs the same update again, that is the new version, and the
+  // player's original would be gone.
+  const std::set<std::string> replaced = replacement_targets(state);
   for (const auto& entry : state_list(state.document.at("deletions"))) {
     const std::optional<std::string> relative = normalize_relative_path(entry.get_ref<const std::string&>());
     if (!relative) {
       reason = reason::kInvalidDeletionPath;
       return false;
     }
+    if (replaced.count(to_lower_ascii(*relative)) != 0) continue;
     if (!backup_before_delete(fs, state, *relative, reason)) return false;
     if (auto error = fs.remove(join_relative(state.install_root, *relative))) return fail(reason, error);
   }
