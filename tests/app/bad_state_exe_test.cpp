@@ -65,7 +65,9 @@ void finish(UpdaterRun& run) {
   EXPECT_EQ(log.find("Restarting "), std::string::npos);
 
   const testing::Tree after = installation_tree(*run.installation);
-  if (run.state->unchanged) EXPECT_TRUE(after == run.before) << "the installation changed";
+  if (run.state->unchanged) {
+    EXPECT_TRUE(after == run.before) << "the installation changed";
+  }
   EXPECT_TRUE(SampleInstallation::lost_files(run.before, after).empty());
 }
 
