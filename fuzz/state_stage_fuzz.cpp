@@ -11,7 +11,10 @@
 // shape check decide the first two refusals; a refusal by the first stage
 // touches nothing; no installed file's content is ever lost; a success has
 // written a manifest that reads back as the document's own.
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstddef>
 #include <cstdint>
@@ -162,7 +165,18 @@ struct Place {
 const Place& place() {
   static const Place p = [] {
     Place p;
-    p.dir = std::filesystem::temp_directory_path() / ("korvanta-state-fuzz-" + std::to_string(getpid()));
+    // libFuzzer ends without running exit handlers, so each run clears what
+    // runs that have ended left behind.
+    const std::string prefix = "korvanta-state-fuzz-";
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), ignored)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(prefix, 0) != 0) continue;
+      const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+      if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
+    p.dir = std::filesystem::temp_directory_path() / (prefix + std::to_string(getpid()));
     std::filesystem::create_directories(p.dir / "Game" / ".korvanta");
     const std::string root = (p.dir / "Game").string();
     p.root = korvanta::platform::utf8_to_wide(root);
@@ -170,7 +184,6 @@ const Place& place() {
     p.state_path = p.data_dir + L"\\update-state.json";
     const std::string quoted = json(root).dump();
     p.root_json = quoted.substr(1, quoted.size() - 2);
-    std::atexit([] { std::filesystem::remove_all(place().dir); });
     return p;
   }();
   return p;
