@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
