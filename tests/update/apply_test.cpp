@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/error.h"
 #include "update_fixture.h"
@@ -25,31 +29,57 @@ using nlohmann::json;
 using testing::Installation;
 using testing::utf8;
 
+// The installation without its data directory, and the backup root.
+testing::Tree installed_tree(const Installation& install) {
+  testing::Tree tree = testing::snapshot(install.root);
+  std::erase_if(tree, [](const auto& entry) { return entry.first.rfind(".korvanta", 0) == 0; });
+  return tree;
+}
+testing::Tree backup_tree(const Installation& install) {
+  return testing::file_exists(install.backup) ? testing::snapshot(install.backup) : testing::Tree{};
+}
+
+std::wstring native(const std::string& relative) {
+  std::wstring path = platform::utf8_to_wide(relative);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
+// An installation before the update, keyed and named as in a Tree.
+struct Shape {
+  testing::Tree installed, backed_up;  // files only: directories follow
+  std::vector<std::string> deletions;
+  std::vector<std::pair<std::string, std::string>> replacements;  // path and new bytes, staged as "<n>/<path>"
+};
+
+void prepare(Installation& install, const Shape& shape) {
+  for (const auto& [path, bytes] : shape.installed) install.install(native(path), bytes);
+  for (const auto& [path, bytes] : shape.backed_up) testing::write_file(install.backup_path(native(path)), bytes);
+  for (const auto& path : shape.deletions) install.remove(platform::utf8_to_wide(path));
+  for (const auto& [path, bytes] : shape.replacements)
+    install.replace(platform::utf8_to_wide(path), bytes,
+                    std::to_wstring(install.state["replacements"].size()) + L"\\" + native(path));
+}
+
 TEST(Apply, InstallsTheUpdateKeepingEveryOldFileInTheBackupRoot) {
   Installation install;
-  install.install(L"old.dll", "old dll");
-  install.install(L"data\\a.bin", "a1");
-  install.install(L"keep.txt", "untouched");
-  install.remove(L"old.dll");
-  install.remove(L"never\\installed.txt");
-  install.replace(L"data/a.bin", "a2");
-  install.replace(L"new/deep/b.bin", "b2");
+  prepare(install, {.installed = {{"old.dll", "old dll"}, {"data/a.bin", "a1"}, {"keep.txt", "untouched"}},
+                    .deletions = {"old.dll", "never\\installed.txt"},
+                    .replacements = {{"data/a.bin", "a2"}, {"new/deep/b.bin", "b2"}}});
   install.state["manifest"]["files"] = {{{"path", "data\\a.bin"}, {"size", 2}, {"sha256", "AB"}}};
-  // What a copying move would leave behind in the staging root.
+  // What a copying move would leave behind in the staging root; clean-up
+  // removes it even when read-only.
   testing::write_file(install.staging + L"\\leftover.bin", "x");
+#ifdef _WIN32
+  ASSERT_TRUE(SetFileAttributesW((install.staging + L"\\leftover.bin").c_str(), FILE_ATTRIBUTE_READONLY));
+#endif
 
   std::string reason = "untouched";
   ASSERT_TRUE(install.apply(reason)) << reason;
   EXPECT_EQ(reason, "untouched");
-
-  EXPECT_FALSE(install.is_installed(L"old.dll"));
-  EXPECT_EQ(install.backed_up(L"old.dll"), "old dll");
-  EXPECT_FALSE(testing::file_exists(install.backup + L"\\never"));
-  EXPECT_EQ(install.installed(L"data\\a.bin"), "a2");
-  EXPECT_EQ(install.backed_up(L"data\\a.bin"), "a1");
-  EXPECT_EQ(install.installed(L"new\\deep\\b.bin"), "b2");
-  EXPECT_FALSE(install.is_backed_up(L"new\\deep\\b.bin"));
-  EXPECT_EQ(install.installed(L"keep.txt"), "untouched");
+  EXPECT_EQ(installed_tree(install), (testing::Tree{{"data", "<dir>"}, {"data/a.bin", "a2"}, {"keep.txt", "untouched"},
+                                                    {"new", "<dir>"}, {"new/deep", "<dir>"}, {"new/deep/b.bin", "b2"}}));
+  EXPECT_EQ(backup_tree(install), (testing::Tree{{"data", "<dir>"}, {"data/a.bin", "a1"}, {"old.dll", "old dll"}}));
 
   const json written = json::parse(testing::read_file(install.manifest));
   EXPECT_EQ(written["id"], "build-2");
@@ -62,6 +92,40 @@ TEST(Apply, InstallsTheUpdateKeepingEveryOldFileInTheBackupRoot) {
   EXPECT_EQ(testing::read_file(install.temp / L"outside\\keep.txt"), "outside");
 }
 
+TEST(Apply, EachSuccessfulShapeLeavesItsInstallationAndBackup) {
+  struct Case {
+    const char* name;
+    Shape before;
+    testing::Tree installed, backed_up;
+  };
+  const std::string donnees = "Donn\xC3\xA9" "es", uber = donnees + "/\xC3\x9C" "ber.txt";
+  const std::string journal = "\xD0\xB6\xD1\x83\xD1\x80\xD0\xBD\xD0\xB0\xD0\xBB.log";
+  const Case cases[] = {
+      {"an older backup is replaced, the emptied directory stays",
+       {.installed = {{"mods/only.pak", "current"}}, .backed_up = {{"mods/only.pak", "earlier run"}},
+        .deletions = {"mods/only.pak"}},
+       {{"mods", "<dir>"}}, {{"mods", "<dir>"}, {"mods/only.pak", "current"}}},
+      {"the same path twice backs up the first new version",
+       {.installed = {{"a.bin", "original"}}, .replacements = {{"a.bin", "first"}, {"a.bin", "second"}}},
+       {{"a.bin", "second"}}, {{"a.bin", "first"}}},
+      {"a path deleted and replaced is backed up once",
+       {.installed = {{"a.bin", "original"}}, .deletions = {"a.bin"}, .replacements = {{"a.bin", "new"}}},
+       {{"a.bin", "new"}}, {{"a.bin", "original"}}},
+      {"non-ASCII names keep their letters",
+       {.installed = {{uber, "alt"}, {journal, "log"}}, .deletions = {journal}, .replacements = {{uber, "neu"}}},
+       {{donnees, "<dir>"}, {uber, "neu"}}, {{donnees, "<dir>"}, {uber, "alt"}, {journal, "log"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Installation install;
+    prepare(install, c.before);
+    std::string reason;
+    ASSERT_TRUE(install.apply(reason)) << reason;
+    EXPECT_EQ(installed_tree(install), c.installed);
+    EXPECT_EQ(backup_tree(install), c.backed_up);
+  }
+}
+
 TEST(Apply, NullListsAreEmpty) {
   Installation install;
   install.state["deletions"] = nullptr;
@@ -69,56 +133,6 @@ TEST(Apply, NullListsAreEmpty) {
   std::string reason;
   ASSERT_TRUE(install.apply(reason)) << reason;
   EXPECT_TRUE(testing::file_exists(install.manifest));
-}
-
-TEST(Apply, ADeletionReplacesAnOlderBackupAndLeavesItsDirectory) {
-  Installation install;
-  install.install(L"mods\\only.pak", "current");
-  testing::write_file(install.backup_path(L"mods\\only.pak"), "from an earlier run");
-  install.remove(L"mods/only.pak");
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_EQ(install.backed_up(L"mods\\only.pak"), "current");
-  EXPECT_FALSE(install.is_installed(L"mods\\only.pak"));
-  EXPECT_TRUE(std::filesystem::is_directory(platform::fs_path(install.installed_path(L"mods"))));
-}
-
-TEST(Apply, TheSamePathTwiceBacksUpTheFirstNewVersion) {
-  Installation install;
-  install.install(L"a.bin", "original");
-  install.replace(L"a.bin", "first", L"one\\a.bin");
-  install.replace(L"a.bin", "second", L"two\\a.bin");
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_EQ(install.installed(L"a.bin"), "second");
-  EXPECT_EQ(install.backed_up(L"a.bin"), "first");
-}
-
-TEST(Apply, APathDeletedAndReplacedIsBackedUpOnceAndInstalled) {
-  Installation install;
-  install.install(L"a.bin", "original");
-  install.remove(L"a.bin");
-  install.replace(L"a.bin", "new");
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_EQ(install.installed(L"a.bin"), "new");
-  EXPECT_EQ(install.backed_up(L"a.bin"), "original");
-}
-
-TEST(Apply, NamesWithNonAsciiLettersAreInstalledUnderTheirOwnNames) {
-  Installation install;
-  install.install(L"Donn\u00e9es\\\u00dcber.txt", "alt");
-  install.install(L"\u0436\u0443\u0440\u043d\u0430\u043b.log", "log");
-  install.replace(L"Donn\u00e9es/\u00dcber.txt", "neu");
-  install.remove(L"\u0436\u0443\u0440\u043d\u0430\u043b.log");
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_EQ(install.installed(L"Donn\u00e9es\\\u00dcber.txt"), "neu");
-  EXPECT_EQ(install.backed_up(L"Donn\u00e9es\\\u00dcber.txt"), "alt");
-  EXPECT_EQ(install.backed_up(L"\u0436\u0443\u0440\u043d\u0430\u043b.log"), "log");
-  EXPECT_FALSE(install.is_installed(L"\u0436\u0443\u0440\u043d\u0430\u043b.log"));
-  for (const auto& [name, content] : testing::snapshot(install.root))
-    EXPECT_EQ(name.find('?'), std::string::npos) << name;
 }
 
 // A state file with one deletion and two replacements; each case spoils a
@@ -143,7 +157,7 @@ TEST(Apply, EachSecondStageFailureStopsWithItsCodeAndTheDocumentedState) {
        [](Installation& i) { i.state["replacements"][1]["staged_path"] = utf8(i.root + L"\\data\\b.bin"); },
        "staged_file_outside_staging_root", false},
       {"staged file gone",
-       [](Installation& i) { std::filesystem::remove(platform::fs_path(i.staging + L"\\data\\b.bin")); },
+       [](Installation& i) { std::filesystem::remove(platform::fs_path(i.staging + L"\\1\\data\\b.bin")); },
        "staged_file_size_mismatch", false},
       {"staged file of another digest", [](Installation& i) { i.state["replacements"][1]["sha256"] = "00"; },
        "staged_file_hash_mismatch", false},
@@ -168,12 +182,9 @@ TEST(Apply, EachSecondStageFailureStopsWithItsCodeAndTheDocumentedState) {
   };
   for (const auto& c : cases) {
     Installation install;
-    install.install(L"old.dll", "old dll");
-    install.install(L"data\\a.bin", "a1");
-    install.install(L"data\\b.bin", "b1");
-    install.remove(L"old.dll");
-    install.replace(L"data/a.bin", "a2");
-    install.replace(L"data/b.bin", "b2");
+    prepare(install, {.installed = {{"old.dll", "old dll"}, {"data/a.bin", "a1"}, {"data/b.bin", "b1"}},
+                      .deletions = {"old.dll"},
+                      .replacements = {{"data/a.bin", "a2"}, {"data/b.bin", "b2"}}});
     c.change(install);
 
     std::string reason;
@@ -276,59 +287,44 @@ TEST(ApplyWin32, AFileHeldOpenForReadingStaysAndItsCopyIsInTheBackup) {
   EXPECT_TRUE(testing::file_exists(install.state_path));
 }
 
-TEST(ApplyWin32, AReadOnlyFileToDeleteStaysWithItsCopyInTheBackup) {
-  Installation install;
-  install.install(L"config.ini", "settings");
-  ASSERT_TRUE(SetFileAttributesW(install.installed_path(L"config.ini").c_str(), FILE_ATTRIBUTE_READONLY));
-  install.remove(L"config.ini");
-  std::string reason;
-  EXPECT_FALSE(install.apply(reason));
-  EXPECT_EQ(reason, system_message(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(install.installed(L"config.ini"), "settings");
-  EXPECT_EQ(install.backed_up(L"config.ini"), "settings");
-}
-
-TEST(ApplyWin32, AReadOnlyFileToReplaceIsMovedIntoTheBackup) {
-  Installation install;
-  install.install(L"config.ini", "settings");
-  ASSERT_TRUE(SetFileAttributesW(install.installed_path(L"config.ini").c_str(), FILE_ATTRIBUTE_READONLY));
-  install.replace(L"config.ini", "new settings");
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_EQ(install.installed(L"config.ini"), "new settings");
-  EXPECT_EQ(install.backed_up(L"config.ini"), "settings");
-}
-
-TEST(ApplyWin32, ADirectoryWhereAFileShouldGoIsMovedWholeIntoTheBackup) {
-  Installation install;
-  install.install(L"mods\\skin\\texture.dds", "player's texture");
-  install.replace(L"mods/skin", "skin file");
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_EQ(install.installed(L"mods\\skin"), "skin file");
-  EXPECT_EQ(install.backed_up(L"mods\\skin\\texture.dds"), "player's texture");
-}
-
-TEST(ApplyWin32, ADirectoryInTheWayOfAnEarlierBackupStopsTheReplacement) {
-  Installation install;
-  install.install(L"mods\\skin\\texture.dds", "player's texture");
-  testing::write_file(install.backup_path(L"mods\\skin\\older.dds"), "older");
-  install.replace(L"mods/skin", "skin file");
-  std::string reason;
-  EXPECT_FALSE(install.apply(reason));
-  EXPECT_EQ(reason, system_message(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(install.installed(L"mods\\skin\\texture.dds"), "player's texture");
-}
-
-TEST(ApplyWin32, CleanUpRemovesReadOnlyLeftoversInTheStagingRoot) {
-  Installation install;
-  install.replace(L"a.bin", "new");
-  const std::wstring leftover = install.staging + L"\\leftover.bin";
-  testing::write_file(leftover, "x");
-  ASSERT_TRUE(SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_FALSE(testing::file_exists(install.staging));
+// A failure leaves the state file for the next run.
+TEST(ApplyWin32, ReadOnlyFilesAndDirectoriesInAFilesPlaceEndAsTheSystemAllows) {
+  struct Case {
+    const char* name;
+    Shape before;
+    std::string read_only;  // installed file made read-only, or ""
+    std::string reason;     // empty for success
+    testing::Tree installed, backed_up;
+  };
+  const testing::Tree texture = {{"mods", "<dir>"}, {"mods/skin", "<dir>"}, {"mods/skin/texture.dds", "player's"}};
+  const Case cases[] = {
+      {"a read-only file to delete", {.installed = {{"config.ini", "settings"}}, .deletions = {"config.ini"}},
+       "config.ini", system_message(ERROR_ACCESS_DENIED), {{"config.ini", "settings"}}, {{"config.ini", "settings"}}},
+      {"a read-only file to replace", {.installed = {{"config.ini", "settings"}}, .replacements = {{"config.ini", "new"}}},
+       "config.ini", "", {{"config.ini", "new"}}, {{"config.ini", "settings"}}},
+      {"a directory where a file should go",
+       {.installed = {{"mods/skin/texture.dds", "player's"}}, .replacements = {{"mods/skin", "skin file"}}}, "", "",
+       {{"mods", "<dir>"}, {"mods/skin", "skin file"}}, texture},
+      {"a directory in the way of an earlier backup",
+       {.installed = {{"mods/skin/texture.dds", "player's"}}, .backed_up = {{"mods/skin/older.dds", "older"}},
+        .replacements = {{"mods/skin", "skin file"}}},
+       "", system_message(ERROR_ACCESS_DENIED), texture,
+       {{"mods", "<dir>"}, {"mods/skin", "<dir>"}, {"mods/skin/older.dds", "older"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Installation install;
+    prepare(install, c.before);
+    if (!c.read_only.empty()) {
+      ASSERT_TRUE(SetFileAttributesW(install.installed_path(native(c.read_only)).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    std::string reason;
+    EXPECT_EQ(install.apply(reason), c.reason.empty());
+    EXPECT_EQ(reason, c.reason);
+    EXPECT_EQ(installed_tree(install), c.installed);
+    EXPECT_EQ(backup_tree(install), c.backed_up);
+    EXPECT_EQ(testing::file_exists(install.state_path), !c.reason.empty());
+  }
 }
 
 // A junction (mount point) at link that leads to target; false where the
