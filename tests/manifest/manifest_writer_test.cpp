@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <vector>
 #include <set>
 #include <string>
 
@@ -25,22 +28,15 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 BuildManifest sample_manifest() {
-  BuildManifest manifest;
-  manifest.id = "build-7";
-  manifest.id_mod = "mod-3";
-  manifest.channel = "stable";
-  manifest.version = "1.4.0";
-  manifest.status = "published";
-  manifest.manifest_hash = "abc";
-  manifest.total_size = 18446744073709551615u;
-  manifest.metadata = json{{"note", "\xC3\xA9\xE6\x97\xA5\xE6\x9C\xAC"}, {"tags", json::array({"a", 1})}};
-  ManifestFile file;
-  file.id = "f1";
-  file.path = "Data/Game.pak";
-  file.size = 1234;
-  file.sha256 = "ab";
-  manifest.files.push_back(file);
-  return manifest;
+  return {.id = "build-7",
+          .id_mod = "mod-3",
+          .channel = "stable",
+          .version = "1.4.0",
+          .status = "published",
+          .manifest_hash = "abc",
+          .total_size = 18446744073709551615u,
+          .metadata = {{"note", "\xC3\xA9\xE6\x97\xA5\xE6\x9C\xAC"}, {"tags", json::array({"a", 1, 2.5, nullptr})}},
+          .files = {{.id = "f1", .path = "Data/Game.pak", .size = 1234, .sha256 = "ab"}}};
 }
 
 // The exact bytes of sample_manifest() on disk: 4-space indentation, LF
@@ -65,7 +61,9 @@ const std::string kSampleText = R"({
         "note": ")" "\xC3\xA9\xE6\x97\xA5\xE6\x9C\xAC" R"(",
         "tags": [
             "a",
-            1
+            1,
+            2.5,
+            null
         ]
     },
     "status": "published",
@@ -93,6 +91,8 @@ std::set<std::string> entries_of(const std::wstring& directory) {
   return names;
 }
 
+const std::set<std::string> kOnlyTheManifest = {"build-manifest.json"};
+
 void make_read_only(const std::wstring& path) {
 #ifdef _WIN32
   ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -101,105 +101,97 @@ void make_read_only(const std::wstring& path) {
 #endif
 }
 
-TEST(ManifestWriter, WritesTheExactText) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"build-manifest.json";
-  std::string reason = "untouched";
-  ASSERT_TRUE(write_build_manifest(path, sample_manifest(), &reason));
-  EXPECT_EQ(reason, "untouched");
-  const std::string text = testing::read_file(path);
-  EXPECT_EQ(text, kSampleText);
-  EXPECT_EQ(text.find('\r'), std::string::npos);
-  EXPECT_EQ(text.find("\\u"), std::string::npos);
-  EXPECT_EQ(entries_of(dir.path()), (std::set<std::string>{"build-manifest.json"}));
+TEST(ManifestWriter, WritesTheExactTextCreatingMissingDirectories) {
+  for (const std::wstring relative : {L"build-manifest.json", L"Games\\Shop\\.korvanta\\build-manifest.json"}) {
+    testing::TempDir dir;
+    std::string reason = "untouched";
+    ASSERT_TRUE(write_build_manifest(dir / relative, sample_manifest(), &reason)) << reason;
+    EXPECT_EQ(reason, "untouched");
+    EXPECT_EQ(testing::read_file(dir / relative), kSampleText);
+  }
 }
 
-TEST(ManifestWriter, AManifestWithoutFilesHasAnEmptyArrayOnOneLine) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"build-manifest.json";
-  ASSERT_TRUE(write_build_manifest(path, BuildManifest{}));
-  const std::string text = testing::read_file(path);
-  EXPECT_EQ(text, kEmptyText);
-  EXPECT_EQ(text.back(), '}');
+// An empty record has an empty array on one line, and what was there before
+// (a longer manifest, a leftover temporary file) is replaced whole.
+TEST(ManifestWriter, ReplacesALongerManifestOrALeftoverTemporaryFileWhole) {
+  for (const std::wstring before : {L"", L"build-manifest.json", L"build-manifest.json.tmp"}) {
+    testing::TempDir dir;
+    if (!before.empty()) testing::write_file(dir / before, std::string(100000, 'x'));
+    ASSERT_TRUE(write_build_manifest(dir / L"build-manifest.json", BuildManifest{}));
+    EXPECT_EQ(testing::read_file(dir / L"build-manifest.json"), kEmptyText);
+    EXPECT_EQ(entries_of(dir.path()), kOnlyTheManifest);
+  }
 }
 
-TEST(ManifestWriter, WhatIsWrittenReadsBackAsTheSameRecord) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"build-manifest.json";
-  ASSERT_TRUE(write_build_manifest(path, sample_manifest()));
-  const auto back = parse_build_manifest(json::parse(testing::read_file(path)));
-  ASSERT_TRUE(back);
-  EXPECT_EQ(build_manifest_to_json(*back), build_manifest_to_json(sample_manifest()));
+// Every file and directory below dir with its content ("<dir>" for a
+// directory).
+std::map<std::string, std::string> tree_of(const std::wstring& dir) {
+  std::map<std::string, std::string> tree;
+  const fs::path base = platform::fs_path(dir);
+  for (auto it = fs::recursive_directory_iterator(base); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string key = platform::wide_to_utf8(it->path().lexically_relative(base).wstring());
+    tree[key] = it->is_directory() ? "<dir>" : testing::read_file(dir + L"\\" + platform::utf8_to_wide(key));
+  }
+  return tree;
 }
 
-TEST(ManifestWriter, CreatesMissingDirectories) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"Games\\Shop\\.korvanta\\build-manifest.json";
-  std::string reason;
-  ASSERT_TRUE(write_build_manifest(path, sample_manifest(), &reason)) << reason;
-  EXPECT_EQ(testing::read_file(path), kSampleText);
-}
-
-TEST(ManifestWriter, ReplacesALongerManifestWhole) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"build-manifest.json";
-  testing::write_file(path, std::string(100000, 'x'));
-  ASSERT_TRUE(write_build_manifest(path, BuildManifest{}));
-  EXPECT_EQ(testing::read_file(path), kEmptyText);
-  EXPECT_EQ(entries_of(dir.path()), (std::set<std::string>{"build-manifest.json"}));
-}
-
-TEST(ManifestWriter, ALeftoverTemporaryFileIsOverwrittenAndRemoved) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"build-manifest.json";
-  testing::write_file(path + L".tmp", std::string(5000, 'z'));
-  ASSERT_TRUE(write_build_manifest(path, BuildManifest{}));
-  EXPECT_EQ(testing::read_file(path), kEmptyText);
-  EXPECT_EQ(entries_of(dir.path()), (std::set<std::string>{"build-manifest.json"}));
-}
-
-TEST(ManifestWriter, WritesAnyJsonValue) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"value.json";
-  ASSERT_TRUE(write_json_file(path, json::parse(R"({"b": [1, {"c": null}], "a": 2.5})")));
-  EXPECT_EQ(testing::read_file(path), "{\n    \"a\": 2.5,\n    \"b\": [\n        1,\n        {\n            \"c\": null\n"
-                                      "        }\n    ]\n}");
-}
-
-TEST(ManifestWriter, ADirectoryInTheWayIsFailedToOpenFile) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"build-manifest.json";
-  fs::create_directories(platform::fs_path(path + L"\\inner"));
-  std::string reason;
-  EXPECT_FALSE(write_build_manifest(path, sample_manifest(), &reason));
-  EXPECT_EQ(reason, "failed_to_open_file");
-  EXPECT_TRUE(fs::is_directory(platform::fs_path(path)));
-  EXPECT_TRUE(fs::is_directory(platform::fs_path(path + L"\\inner")));
-  EXPECT_EQ(entries_of(dir.path()), (std::set<std::string>{"build-manifest.json"}));
-}
-
-TEST(ManifestWriter, AReadOnlyTargetIsFailedToOpenFileAndKeepsItsText) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"build-manifest.json";
-  testing::write_file(path, "old manifest");
-  make_read_only(path);
-  std::string reason;
-  EXPECT_FALSE(write_build_manifest(path, sample_manifest(), &reason));
-  EXPECT_EQ(reason, "failed_to_open_file");
-  EXPECT_EQ(testing::read_file(path), "old manifest");
-  EXPECT_EQ(entries_of(dir.path()), (std::set<std::string>{"build-manifest.json"}));
-}
-
-TEST(ManifestWriter, AFileInThePlaceOfADirectoryGivesTheDirectoryCreationMessage) {
-  testing::TempDir dir;
-  testing::write_file(dir / L"blocker", "a file, not a directory");
-  const std::wstring path = dir / L"blocker\\sub\\build-manifest.json";
-  std::string reason;
-  EXPECT_FALSE(write_build_manifest(path, sample_manifest(), &reason));
-  EXPECT_NE(reason.find("create_directories"), std::string::npos) << reason;
-  EXPECT_NE(reason.find("blocker"), std::string::npos) << reason;
-  EXPECT_EQ(testing::read_file(dir / L"blocker"), "a file, not a directory");
-  EXPECT_EQ(entries_of(dir.path()), (std::set<std::string>{"blocker"}));
+// Each failure leaves the directory as it was (old text, no temporary file,
+// no new directory) and fails the same way without a reason pointer.
+TEST(ManifestWriter, EachFailureKeepsWhatWasThereAndGivesItsReason) {
+  struct Case {
+    const char* name;
+    std::function<std::wstring(const testing::TempDir&)> prepare;  // returns the target
+    std::function<void(BuildManifest&)> spoil;
+    std::vector<std::string> reason_parts;
+  };
+  const auto old_manifest = [](const testing::TempDir& dir) {
+    testing::write_file(dir / L"build-manifest.json", "old manifest");
+    return dir / L"build-manifest.json";
+  };
+  const auto nothing = [](BuildManifest&) {};
+  const Case cases[] = {
+      {"directory in the way",
+       [](const testing::TempDir& dir) {
+         fs::create_directories(platform::fs_path(dir / L"build-manifest.json\\inner"));
+         return dir / L"build-manifest.json";
+       },
+       nothing, {"failed_to_open_file"}},
+      {"read-only target",
+       [&](const testing::TempDir& dir) {
+         const std::wstring path = old_manifest(dir);
+         make_read_only(path);
+         return path;
+       },
+       nothing, {"failed_to_open_file"}},
+      {"file in the place of a directory",
+       [](const testing::TempDir& dir) {
+         testing::write_file(dir / L"blocker", "a file, not a directory");
+         return dir / L"blocker\\sub\\build-manifest.json";
+       },
+       nothing, {"create_directories", "blocker"}},
+      {"invalid UTF-8 in the metadata", old_manifest, [](BuildManifest& m) { m.metadata["bad"] = "\xFF\xFE"; },
+       {"type_error.316"}},
+      {"truncated UTF-8 in a digest, in a new directory",
+       [](const testing::TempDir& dir) { return dir / L"new\\dir\\build-manifest.json"; },
+       [](BuildManifest& m) { m.files[0].sha256 = std::string(1, '\xC3'); }, {"type_error.316"}},
+#ifdef _WIN32
+      {"invalid name", [](const testing::TempDir& dir) { return dir / L"bad<name>.json"; }, nothing, {}},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir dir;
+    const std::wstring path = c.prepare(dir);
+    const auto before = tree_of(dir.path());
+    BuildManifest manifest = sample_manifest();
+    c.spoil(manifest);
+    std::string reason;
+    EXPECT_FALSE(write_build_manifest(path, manifest, &reason));
+    EXPECT_FALSE(reason.empty());
+    for (const auto& part : c.reason_parts) EXPECT_NE(reason.find(part), std::string::npos) << reason;
+    EXPECT_FALSE(write_build_manifest(path, manifest));
+    EXPECT_EQ(tree_of(dir.path()), before);
+  }
 }
 
 TEST(ManifestWriter, APathWithoutADirectoryPartGivesTheDirectoryCreationMessage) {
@@ -207,37 +199,6 @@ TEST(ManifestWriter, APathWithoutADirectoryPartGivesTheDirectoryCreationMessage)
   EXPECT_FALSE(write_build_manifest(L"build-manifest-without-directory.json", sample_manifest(), &reason));
   EXPECT_NE(reason.find("create_directories"), std::string::npos) << reason;
   EXPECT_FALSE(testing::file_exists(L"build-manifest-without-directory.json"));
-}
-
-TEST(ManifestWriter, InvalidUtf8LeavesTheOldManifestAndCreatesNothing) {
-  testing::TempDir dir;
-  const std::wstring path = dir / L"build-manifest.json";
-  testing::write_file(path, "old manifest");
-  BuildManifest manifest = sample_manifest();
-  manifest.metadata["bad"] = "\xFF\xFE";
-  std::string reason;
-  EXPECT_FALSE(write_build_manifest(path, manifest, &reason));
-  EXPECT_NE(reason.find("type_error.316"), std::string::npos) << reason;
-  EXPECT_EQ(testing::read_file(path), "old manifest");
-  EXPECT_EQ(entries_of(dir.path()), (std::set<std::string>{"build-manifest.json"}));
-
-  const std::wstring fresh = dir / L"new\\dir\\build-manifest.json";
-  manifest.metadata = json::object();
-  manifest.files[0].sha256 = "\xC3";  // a truncated sequence
-  EXPECT_FALSE(write_build_manifest(fresh, manifest, &reason));
-  EXPECT_NE(reason.find("type_error.316"), std::string::npos) << reason;
-  EXPECT_FALSE(testing::file_exists(dir / L"new"));
-}
-
-TEST(ManifestWriter, FailuresWithoutAReasonPointerStillReturnFalse) {
-  testing::TempDir dir;
-  testing::write_file(dir / L"blocker", "x");
-  EXPECT_FALSE(write_build_manifest(dir / L"blocker\\m.json", sample_manifest()));
-  fs::create_directories(platform::fs_path(dir / L"m.json"));
-  EXPECT_FALSE(write_build_manifest(dir / L"m.json", sample_manifest()));
-  BuildManifest bad;
-  bad.id = "\x80";
-  EXPECT_FALSE(write_build_manifest(dir / L"other.json", bad));
 }
 
 #ifndef _WIN32
@@ -261,7 +222,7 @@ TEST(ManifestWriter, AWriteThatFailsPartWayIsFailedToWriteFileAndKeepsTheOldMani
   EXPECT_FALSE(written);
   EXPECT_EQ(reason, "failed_to_write_file");
   EXPECT_EQ(testing::read_file(path), "old manifest");
-  EXPECT_EQ(entries_of(dir.path()), (std::set<std::string>{"build-manifest.json"}));
+  EXPECT_EQ(entries_of(dir.path()), kOnlyTheManifest);
 }
 #endif
 
@@ -277,15 +238,7 @@ TEST(ManifestWriter, AFileHeldOpenWithoutSharingIsFailedToOpenFile) {
   EXPECT_EQ(reason, "failed_to_open_file");
   CloseHandle(holder);
   EXPECT_EQ(testing::read_file(path), "old manifest");
-  EXPECT_EQ(entries_of(dir.path()), (std::set<std::string>{"build-manifest.json"}));
-}
-
-TEST(ManifestWriter, AnInvalidTargetPathIsAFailureNotACrash) {
-  testing::TempDir dir;
-  std::string reason;
-  EXPECT_FALSE(write_build_manifest(dir / L"bad<name>.json", sample_manifest(), &reason));
-  EXPECT_FALSE(reason.empty());
-  EXPECT_EQ(entries_of(dir.path()), std::set<std::string>{});
+  EXPECT_EQ(entries_of(dir.path()), kOnlyTheManifest);
 }
 #endif
 
