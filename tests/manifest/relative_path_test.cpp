@@ -54,48 +54,22 @@ TEST(RelativePath, AcceptsAndNormalisesTheseForms) {
     const auto normal = normalize_relative_path(c.input);
     ASSERT_TRUE(normal.has_value());
     EXPECT_EQ(*normal, c.normal);
+    EXPECT_EQ(normalize_relative_path(*normal), normal);  // the normal form is its own
   }
 }
 
 TEST(RelativePath, RefusesTheseForms) {
   const std::vector<std::string> cases = {
-      "",
-      "/",
-      "\\",
-      "//",
-      "\\\\",
-      "/a",
-      "\\a",
-      "\\\\server\\share\\x",
-      "//server/share/x",
-      "\\\\?\\C:\\x",
+      // Empty, rooted and share paths.
+      "", "/", "\\", "//", "\\\\", "/a", "\\a", "\\\\server\\share\\x", "//server/share/x", "\\\\?\\C:\\x",
       "\\\\.\\PhysicalDrive0",
-      "D:",
-      "D:/x",
-      "D:x",
-      "d:\\x",
-      "a:b",
-      "Z:",
-      "z:..",
-      "a//b",
-      "a\\\\b",
-      "a/\\b",
-      "a/b//",
-      "a\\b\\\\",
-      "./a",
-      ".\\a",
-      "a/./b",
-      "a/.",
-      "a/..",
-      "../a",
-      "..\\a",
-      "..",
-      ".",
-      "./",
-      "../",
-      "a/../b",
-      "a/b/..\\..\\..\\Windows\\System32\\x.dll",
-      "a/../../etc/passwd",
+      // A drive letter in any form.
+      "D:", "D:/x", "D:x", "d:\\x", "a:b", "Z:", "z:..",
+      // Empty segments.
+      "a//b", "a\\\\b", "a/\\b", "a/b//", "a\\b\\\\",
+      // Dot segments.
+      "./a", ".\\a", "a/./b", "a/.", "a/..", "../a", "..\\a", "..", ".", "./", "../", "a/../b",
+      "a/b/..\\..\\..\\Windows\\System32\\x.dll", "a/../../etc/passwd",
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c));
@@ -103,28 +77,11 @@ TEST(RelativePath, RefusesTheseForms) {
   }
 }
 
-TEST(RelativePath, TheNormalFormIsUniqueAcrossSeparatorStyles) {
-  EXPECT_EQ(normalize_relative_path("a\\b"), normalize_relative_path("a/b"));
-  EXPECT_EQ(normalize_relative_path("a/b/"), normalize_relative_path("a/b"));
-  EXPECT_EQ(normalize_relative_path("a\\b\\"), normalize_relative_path("a/b"));
-}
-
-TEST(RelativePath, AnAcceptedPathIsItsOwnNormalForm) {
-  for (const std::string input : {"a\\b\\c.txt", "a/b/", "Data/Game.PAK", "x\\"}) {
-    const auto once = normalize_relative_path(input);
-    ASSERT_TRUE(once.has_value());
-    EXPECT_EQ(normalize_relative_path(*once), once);
-  }
-}
-
 TEST(RelativePath, HasNoLimitOnLengthOrDepth) {
-  std::string deep;
+  std::string deep, normal;
   for (int i = 0; i < 5000; ++i) deep += "segment\\";
-  const auto normal = normalize_relative_path(deep);
-  ASSERT_TRUE(normal.has_value());
-  EXPECT_EQ(normal->size(), deep.size() - 1);
-  EXPECT_EQ(normal->find('\\'), std::string::npos);
-  EXPECT_NE(normal->back(), '/');
+  for (int i = 0; i < 5000; ++i) normal += i == 0 ? "segment" : "/segment";
+  EXPECT_EQ(normalize_relative_path(deep), normal);
 }
 
 }  // namespace
