@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "update/apply.h"
 #include "update_fixture.h"
@@ -25,14 +29,13 @@ json valid_document() {
           {"manifest", testing::sample_manifest()}};
 }
 
-struct ShapeCase {
-  const char* name;
-  std::function<void(json&)> change;
-  bool accepted;
-};
-
 TEST(UpdateStateShape, AcceptsOnlyWhatTheApplyReadsWithoutTypeChecks) {
-  const ShapeCase cases[] = {
+  struct Case {
+    std::string name;
+    std::function<void(json&)> change;
+    bool accepted;
+  };
+  std::vector<Case> cases = {
       {"unchanged", [](json&) {}, true},
       {"extra keys ignored", [](json& d) { d["note"] = 1; d["replacements"][0]["extra"] = nullptr; }, true},
       {"null lists", [](json& d) { d["deletions"] = nullptr; d["replacements"] = nullptr; }, true},
@@ -41,13 +44,6 @@ TEST(UpdateStateShape, AcceptsOnlyWhatTheApplyReadsWithoutTypeChecks) {
       {"empty path strings (refused later by their own checks)", [](json& d) { d["install_root"] = ""; }, true},
       {"top level an array", [](json& d) { d = json::array({d}); }, false},
       {"top level null", [](json& d) { d = nullptr; }, false},
-      {"install_root missing", [](json& d) { d.erase("install_root"); }, false},
-      {"manifest_path missing", [](json& d) { d.erase("manifest_path"); }, false},
-      {"backup_root missing", [](json& d) { d.erase("backup_root"); }, false},
-      {"staging_root missing", [](json& d) { d.erase("staging_root"); }, false},
-      {"deletions missing", [](json& d) { d.erase("deletions"); }, false},
-      {"replacements missing", [](json& d) { d.erase("replacements"); }, false},
-      {"manifest missing", [](json& d) { d.erase("manifest"); }, false},
       {"install_root a number", [](json& d) { d["install_root"] = 5; }, false},
       {"manifest_path null", [](json& d) { d["manifest_path"] = nullptr; }, false},
       {"backup_root an array", [](json& d) { d["backup_root"] = json::array({"x"}); }, false},
@@ -58,15 +54,17 @@ TEST(UpdateStateShape, AcceptsOnlyWhatTheApplyReadsWithoutTypeChecks) {
       {"deletion null", [](json& d) { d["deletions"].push_back(nullptr); }, false},
       {"replacements an object", [](json& d) { d["replacements"] = d["replacements"][0]; }, false},
       {"replacement a string", [](json& d) { d["replacements"].push_back("a.bin"); }, false},
-      {"replacement without path", [](json& d) { d["replacements"][0].erase("path"); }, false},
-      {"replacement without staged_path", [](json& d) { d["replacements"][0].erase("staged_path"); }, false},
-      {"replacement without sha256", [](json& d) { d["replacements"][0].erase("sha256"); }, false},
-      {"replacement without size", [](json& d) { d["replacements"][0].erase("size"); }, false},
       {"replacement path a number", [](json& d) { d["replacements"][0]["path"] = 1; }, false},
       {"replacement sha256 null", [](json& d) { d["replacements"][0]["sha256"] = nullptr; }, false},
       {"manifest null", [](json& d) { d["manifest"] = nullptr; }, false},
       {"manifest an array", [](json& d) { d["manifest"] = json::array(); }, false},
   };
+  for (const char* key : {"install_root", "manifest_path", "backup_root", "staging_root", "deletions", "replacements",
+                          "manifest"})
+    cases.push_back({std::string(key) + " missing", [key](json& d) { d.erase(key); }, false});
+  for (const char* key : {"path", "staged_path", "sha256", "size"})
+    cases.push_back({std::string("replacement without ") + key, [key](json& d) { d["replacements"][0].erase(key); },
+                     false});
   for (const auto& c : cases) {
     json document = valid_document();
     c.change(document);
@@ -102,14 +100,13 @@ TEST(StateDocument, ReadsOneValueAndRefusesWhatIsNotJson) {
 
 // A state file that deletes and replaces installed files; each case spoils it
 // for one first-stage check. Nothing may change on disk.
-struct FirstStageCase {
-  const char* name;
-  std::function<void(Installation&)> change;
-  const char* reason;
-};
-
 TEST(UpdateState, EachFirstStageCheckFailsWithItsOwnCodeAndChangesNothing) {
-  const FirstStageCase cases[] = {
+  struct Case {
+    std::string name;
+    std::function<void(Installation&)> change;
+    std::string reason;
+  };
+  std::vector<Case> cases = {
       {"state file of another name",
        [](Installation& i) { i.state_path = i.data_dir + L"\\state.json"; }, "invalid_update_state_location"},
       {"state file in the installation root",
@@ -125,8 +122,6 @@ TEST(UpdateState, EachFirstStageCheckFailsWithItsOwnCodeAndChangesNothing) {
        "invalid_update_state"},
       {"install_root another directory", [](Installation& i) { i.state["install_root"] = utf8(i.temp.path()); },
        "update_state_install_root_mismatch"},
-      {"install_root empty", [](Installation& i) { i.state["install_root"] = ""; },
-       "update_state_install_root_mismatch"},
       {"install_root and staging_root wrong: the first check decides",
        [](Installation& i) {
          i.state["install_root"] = utf8(i.data_dir);
@@ -136,23 +131,23 @@ TEST(UpdateState, EachFirstStageCheckFailsWithItsOwnCodeAndChangesNothing) {
       {"manifest_path another file in the installation",
        [](Installation& i) { i.state["manifest_path"] = utf8(i.root + L"\\build-manifest.json"); },
        "update_state_manifest_path_outside_install"},
-      {"manifest_path empty", [](Installation& i) { i.state["manifest_path"] = ""; },
-       "update_state_manifest_path_outside_install"},
       {"backup_root the data directory", [](Installation& i) { i.state["backup_root"] = utf8(i.data_dir); },
        "update_state_backup_root_outside_install"},
       {"backup_root a sibling named backup2",
        [](Installation& i) { i.state["backup_root"] = utf8(i.data_dir + L"\\backup2"); },
-       "update_state_backup_root_outside_install"},
-      {"backup_root empty", [](Installation& i) { i.state["backup_root"] = ""; },
        "update_state_backup_root_outside_install"},
       {"staging_root the backup root", [](Installation& i) { i.state["staging_root"] = utf8(i.backup); },
        "update_state_staging_root_outside_install"},
       {"staging_root climbing out",
        [](Installation& i) { i.state["staging_root"] = utf8(i.data_dir + L"\\staging\\..\\..\\staging"); },
        "update_state_staging_root_outside_install"},
-      {"staging_root empty", [](Installation& i) { i.state["staging_root"] = ""; },
-       "update_state_staging_root_outside_install"},
   };
+  for (const auto& [key, reason] : std::vector<std::pair<const char*, const char*>>{
+           {"install_root", "update_state_install_root_mismatch"},
+           {"manifest_path", "update_state_manifest_path_outside_install"},
+           {"backup_root", "update_state_backup_root_outside_install"},
+           {"staging_root", "update_state_staging_root_outside_install"}})
+    cases.push_back({std::string(key) + " empty", [key](Installation& i) { i.state[key] = ""; }, reason});
   for (const auto& c : cases) {
     Installation install;
     install.install(L"old.dll", "old");
@@ -173,49 +168,44 @@ TEST(UpdateState, EachFirstStageCheckFailsWithItsOwnCodeAndChangesNothing) {
   }
 }
 
-TEST(UpdateState, NamesOfTheLocationMatchInAnyAsciiCase) {
-  Installation install(L".KorVanta", L"Update-State.JSON");
-  install.install(L"a.bin", "a1");
-  install.replace(L"a.bin", "a2");
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_EQ(install.installed(L"a.bin"), "a2");
-  EXPECT_FALSE(testing::file_exists(install.state_path));
-}
-
-TEST(UpdateState, InstallRootMatchesInEveryTextualForm) {
-  const std::function<std::string(const Installation&)> forms[] = {
-      [](const Installation& i) {
-        std::string text = utf8(i.root);
-        for (char& c : text)
-          if (c == '\\') c = '/';
-        return text;
-      },
-      [](const Installation& i) { return utf8(i.root) + "\\"; },
-      [](const Installation& i) { return utf8(i.root) + "\\data\\..\\.\\"; },
-      [](const Installation& i) {
-        std::string text = utf8(i.root);
-        text.replace(text.size() - 4, 4, "GAME");
-        return text;
-      },
+TEST(UpdateState, TheLocationAndTheRootsMatchInEveryTextualForm) {
+  const auto root_as = [](std::function<std::string(std::string)> form) {
+    return [form](Installation& i) { i.state["install_root"] = form(utf8(i.root)); };
   };
-  for (const auto& form : forms) {
-    Installation install;
-    install.state["install_root"] = form(install);
+  const struct {
+    const char* name;
+    const wchar_t* data_name;
+    const wchar_t* state_name;
+    std::function<void(Installation&)> change;
+  } cases[] = {
+      {"names of the location in any ASCII case", L".KorVanta", L"Update-State.JSON", [](Installation&) {}},
+      {"install_root with slashes", L".korvanta", L"update-state.json", root_as([](std::string text) {
+         std::replace(text.begin(), text.end(), '\\', '/');
+         return text;
+       })},
+      {"install_root with a trailing separator", L".korvanta", L"update-state.json",
+       root_as([](std::string text) { return text + "\\"; })},
+      {"install_root with dot segments", L".korvanta", L"update-state.json",
+       root_as([](std::string text) { return text + "\\data\\..\\.\\"; })},
+      {"install_root in other case", L".korvanta", L"update-state.json",
+       root_as([](std::string text) { return text.replace(text.size() - 4, 4, "GAME"); })},
+      {"backup_root deeper in its directory", L".korvanta", L"update-state.json",
+       [](Installation& i) {
+         i.backup = i.data_dir + L"\\backup\\2026-12-06";
+         i.state["backup_root"] = utf8(i.backup);
+       }},
+  };
+  for (const auto& c : cases) {
+    Installation install(c.data_name, c.state_name);
+    install.install(L"a.bin", "a1");
+    install.replace(L"a.bin", "a2");
+    c.change(install);
     std::string reason;
-    EXPECT_TRUE(install.apply(reason)) << install.state["install_root"] << ": " << reason;
+    ASSERT_TRUE(install.apply(reason)) << c.name << ": " << reason;
+    EXPECT_EQ(install.installed(L"a.bin"), "a2") << c.name;
+    EXPECT_EQ(install.backed_up(L"a.bin"), "a1") << c.name;
+    EXPECT_FALSE(testing::file_exists(install.state_path)) << c.name;
   }
-}
-
-TEST(UpdateState, BackupAndStagingRootsMayLieDeeperInTheirDirectories) {
-  Installation install;
-  install.backup = install.data_dir + L"\\backup\\2026-12-06";
-  install.state["backup_root"] = utf8(install.backup);
-  install.install(L"a.bin", "a1");
-  install.replace(L"a.bin", "a2");
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_EQ(install.backed_up(L"a.bin"), "a1");
 }
 
 }  // namespace
