@@ -21,25 +21,45 @@ namespace {
 using nlohmann::json;
 using testing::utf8;
 
+// "passed" (with any reason it set appended) or the reason it gave.
+std::string verify(const json& entry, const testing::Installation& install, Replacement& replacement,
+                   ApplyFileSystem&& file_system = PlatformFileSystem()) {
+  std::string reason;
+  return verify_staged_file(entry, install.staging, file_system, replacement, reason) ? "passed" + reason : reason;
+}
+
 struct StagedFileCase {
   const char* name;
   std::function<void(json& entry, const testing::Installation&)> change;
-  const char* reason;  // nullptr: accepted
+  const char* reason;
 };
+
+// An empty staged file announced with a size that counts as 0.
+auto empty_file_of_size(json size) {
+  return [size](json& e, const testing::Installation&) {
+    testing::write_file(platform::utf8_to_wide(e["staged_path"].get<std::string>()), "");
+    e["sha256"] = testing::sha256_of("");
+    e["size"] = size;
+  };
+}
 
 TEST(StagedFile, ChecksPlaceSizeAndDigestInThatOrder) {
   const StagedFileCase cases[] = {
-      {"as staged", [](json&, const auto&) {}, nullptr},
+      {"as staged", [](json&, const auto&) {}, "passed"},
       {"digest in upper case", [](json& e, const auto&) {
          std::string digest = e["sha256"];
          for (char& c : digest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
          e["sha256"] = digest;
-       }, nullptr},
+       }, "passed"},
       {"staged in a subdirectory", [](json& e, const auto& i) {
          testing::write_file(i.staging + L"\\deep\\er\\x", "hello");
          e["staged_path"] = utf8(i.staging + L"\\deep\\er\\x");
-       }, nullptr},
-      {"fractional size cut to its whole part", [](json& e, const auto&) { e["size"] = 5.9; }, nullptr},
+       }, "passed"},
+      {"fractional size cut to its whole part", [](json& e, const auto&) { e["size"] = 5.9; }, "passed"},
+      {"empty file, size a string", empty_file_of_size("12"), "passed"},
+      {"empty file, size negative", empty_file_of_size(-3), "passed"},
+      {"empty file, size null", empty_file_of_size(nullptr), "passed"},
+      {"empty file, size below 1", empty_file_of_size(0.5), "passed"},
       {"path refused before anything else", [](json& e, const auto& i) {
          e["path"] = "../escape.bin";
          e["staged_path"] = utf8(i.root + L"\\missing");
@@ -79,13 +99,8 @@ TEST(StagedFile, ChecksPlaceSizeAndDigestInThatOrder) {
     json entry = install.state["replacements"][0];
     c.change(entry, install);
     const auto before = testing::snapshot(install.temp.path());
-
-    PlatformFileSystem file_system;
     Replacement replacement;
-    std::string reason;
-    const bool passed = verify_staged_file(entry, install.staging, file_system, replacement, reason);
-    EXPECT_EQ(passed, c.reason == nullptr) << c.name << ": " << reason;
-    EXPECT_EQ(reason, c.reason == nullptr ? "" : c.reason) << c.name;
+    EXPECT_EQ(verify(entry, install, replacement), c.reason) << c.name;
     EXPECT_TRUE(testing::snapshot(install.temp.path()) == before) << c.name;
   }
 }
@@ -95,27 +110,12 @@ TEST(StagedFile, GivesTheEntryInTheFormTheApplyUses) {
   install.replace(L"Data\\Maps\\Town.bin", "hello");
   json entry = install.state["replacements"][0];
   entry["sha256"] = "2CF24DBA5FB0A30E26E83B2AC5B9E29E1B161E5C1FA7425E73043362938B9824";
-  PlatformFileSystem file_system;
   Replacement replacement;
-  std::string reason;
-  ASSERT_TRUE(verify_staged_file(entry, install.staging, file_system, replacement, reason)) << reason;
+  ASSERT_EQ(verify(entry, install, replacement), "passed");
   EXPECT_EQ(replacement.path, "Data/Maps/Town.bin");
   EXPECT_EQ(replacement.size, 5u);
   EXPECT_EQ(replacement.sha256, "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824");
   EXPECT_EQ(testing::utf8(replacement.staged_path), entry["staged_path"]);
-}
-
-TEST(StagedFile, AnEmptyFileMatchesASizeThatCountsAsZero) {
-  for (const json& size : {json("12"), json(-3), json(nullptr), json(0.5)}) {
-    testing::Installation install;
-    install.replace(L"empty.txt", "");
-    json entry = install.state["replacements"][0];
-    entry["size"] = size;
-    PlatformFileSystem file_system;
-    Replacement replacement;
-    std::string reason;
-    EXPECT_TRUE(verify_staged_file(entry, install.staging, file_system, replacement, reason)) << size << reason;
-  }
 }
 
 // The real file system, except for the failures a test asks for.
@@ -135,34 +135,20 @@ TEST(StagedFile, ReportsWhyAFileThatIsThereCannotBeExamined) {
   testing::Installation install;
   install.replace(L"a.bin", "hello");
   const json entry = install.state["replacements"][0];
+  Replacement replacement;
+  EXPECT_EQ(verify(entry, install, replacement, UnreadableFileSystem()), "failed_to_open_file");
   UnreadableFileSystem file_system;
-  Replacement replacement;
-  std::string reason;
-  EXPECT_FALSE(verify_staged_file(entry, install.staging, file_system, replacement, reason));
-  EXPECT_EQ(reason, "failed_to_open_file");
-
   file_system.status_error = platform::make_os_error(5);  // access denied on Windows, EIO elsewhere
-  EXPECT_FALSE(verify_staged_file(entry, install.staging, file_system, replacement, reason));
-  EXPECT_EQ(reason, platform::os_error_text(file_system.status_error));
-  EXPECT_NE(reason, "staged_file_size_mismatch");
-}
-
+  EXPECT_EQ(verify(entry, install, replacement, std::move(file_system)),
+            platform::os_error_text(platform::make_os_error(5)));
 #ifdef _WIN32
-TEST(StagedFile, AFileHeldWithoutReadSharingCannotBeOpenedForHashing) {
-  testing::Installation install;
-  install.replace(L"a.bin", "hello");
-  const json entry = install.state["replacements"][0];
-  const std::wstring staged = platform::utf8_to_wide(entry["staged_path"].get<std::string>());
-  platform::UniqueHandle held(
-      CreateFileW(staged.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A file held without read sharing cannot be opened for hashing.
+  platform::UniqueHandle held(CreateFileW(platform::utf8_to_wide(entry["staged_path"].get<std::string>()).c_str(),
+                                          GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(held);
-  PlatformFileSystem file_system;
-  Replacement replacement;
-  std::string reason;
-  EXPECT_FALSE(verify_staged_file(entry, install.staging, file_system, replacement, reason));
-  EXPECT_EQ(reason, "failed_to_open_file");
-}
+  EXPECT_EQ(verify(entry, install, replacement), "failed_to_open_file");
 #endif
+}
 
 }  // namespace
 }  // namespace korvanta
