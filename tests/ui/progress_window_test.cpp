@@ -26,6 +26,15 @@ using testing::Watchdog;
 #define SKIP_WITHOUT_DISPLAY() \
   if (!testing::has_display()) GTEST_SKIP() << "no display for a window"
 
+// An update window named "Shop Updater" as `progress`, its handle as `window`,
+// under a watchdog.
+#define OPEN_UPDATE_WINDOW(what)                              \
+  SKIP_WITHOUT_DISPLAY();                                     \
+  Watchdog watchdog(what);                                    \
+  ProgressWindow progress(L"Shop Updater", L"Shop", false);   \
+  const HWND window = progress.window_handle();               \
+  ASSERT_NE(window, nullptr)
+
 // The colour of the footer line as the window shows it now.
 Colour shown_footer(HWND window) {
   const testing::Canvas shown = capture_client(window);
@@ -117,11 +126,7 @@ TEST(ProgressWindow, AWindowThatCannotBeCreatedLeavesAnInertObject) {
 }
 
 TEST(ProgressWindow, ShowsTheLatestStatusAtTheNextRepaint) {
-  SKIP_WITHOUT_DISPLAY();
-  Watchdog watchdog("status repaints");
-  ProgressWindow progress(L"Shop Updater", L"Shop", false);
-  const HWND window = progress.window_handle();
-  ASSERT_NE(window, nullptr);
+  OPEN_UPDATE_WINDOW("status repaints");
   ProgressStatus update;
   ProgressStatus preview;
   preview.preview = true;
@@ -136,11 +141,7 @@ TEST(ProgressWindow, ShowsTheLatestStatusAtTheNextRepaint) {
 }
 
 TEST(ProgressWindow, TheSegmentMovesWithTheTimer) {
-  SKIP_WITHOUT_DISPLAY();
-  Watchdog watchdog("animation");
-  ProgressWindow progress(L"Shop Updater", L"Shop", false);
-  const HWND window = progress.window_handle();
-  ASSERT_NE(window, nullptr);
+  OPEN_UPDATE_WINDOW("animation");
   const auto segment_start = [&] {
     const testing::Canvas shown = capture_client(window);
     const FrameLayout layout = frame_layout(shown.width(), shown.height(), 96);
@@ -156,11 +157,7 @@ TEST(ProgressWindow, TheSegmentMovesWithTheTimer) {
 }
 
 TEST(ProgressWindow, FollowsADpiChangeWithTheSuggestedRectangle) {
-  SKIP_WITHOUT_DISPLAY();
-  Watchdog watchdog("a DPI change");
-  ProgressWindow progress(L"Shop Updater", L"Shop", false);
-  const HWND window = progress.window_handle();
-  ASSERT_NE(window, nullptr);
+  OPEN_UPDATE_WINDOW("a DPI change");
   RECT suggested{100, 50, 100 + scale(kWindowWidth, 144), 50 + scale(kWindowHeight, 144)};
   SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
   RECT now{};
@@ -221,14 +218,13 @@ TEST(ProgressWindow, AFloodOfStatusUpdatesQueuesOneRepaintAndTheCloseGetsThrough
 }
 
 TEST(ProgressWindow, PaintingKeepsNoGdiObjects) {
-  SKIP_WITHOUT_DISPLAY();
-  Watchdog watchdog("painting hundreds of frames");
-  ProgressWindow progress(L"Shop Updater", L"Shop", false);
-  const HWND window = progress.window_handle();
-  ASSERT_NE(window, nullptr);
+  OPEN_UPDATE_WINDOW("painting hundreds of frames");
   const auto repaint = [&](int times) {
     for (int i = 0; i < times; ++i) RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   };
+  // The constructor returns before the UI thread shows the window and makes
+  // what its first paints need.
+  ASSERT_TRUE(eventually([&] { return IsWindowVisible(window) != FALSE; }));
   repaint(5);
   const unsigned before = testing::gdi_object_count();
   repaint(300);
