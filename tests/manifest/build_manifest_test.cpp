@@ -84,28 +84,13 @@ TEST(BuildManifest, JsonToU64ReadsEveryJsonTypeAndSaturatesAtTwoToTheSixtyFour) 
   constexpr auto max = std::numeric_limits<std::uint64_t>::max();
   constexpr double inf = std::numeric_limits<double>::infinity();
   const std::vector<std::pair<json, std::uint64_t>> cases = {
-      {json(7u), 7},
-      {json::parse("18446744073709551615"), max},
-      {json::parse("-5"), 0},
-      {json(std::int64_t{5}), 5},  // a signed value built in code
-      {json::parse("-9223372036854775808"), 0},
-      {json::parse("12.9"), 12},
-      {json::parse("0.999"), 0},
-      {json::parse("-0.5"), 0},
-      {json::parse("-0.0"), 0},
-      {json::parse("1e3"), 1000},
-      {json::parse("\"12\""), 0},
-      {json(true), 0},
-      {json(nullptr), 0},
-      {json::object(), 0},
-      {json::array({5}), 0},
+      {json(7u), 7}, {json::parse("18446744073709551615"), max}, {json(std::int64_t{5}), 5},  // signed, built in code
+      {json::parse("-5"), 0}, {json::parse("-9223372036854775808"), 0}, {json::parse("12.9"), 12},
+      {json::parse("0.999"), 0}, {json::parse("-0.5"), 0}, {json::parse("-0.0"), 0}, {json::parse("1e3"), 1000},
+      {json::parse("\"12\""), 0}, {json(true), 0}, {json(nullptr), 0}, {json::object(), 0}, {json::array({5}), 0},
       // Integers too large for 64 bits are held as floating point.
-      {json::parse("18446744073709551616"), max},
-      {json::parse("99999999999999999999999"), max},
-      {json::parse("1e300"), max},
-      {json(18446744073709551616.0), max},
-      {json(inf), max},
-      {json(-inf), 0},
+      {json::parse("18446744073709551616"), max}, {json::parse("99999999999999999999999"), max},
+      {json::parse("1e300"), max}, {json(18446744073709551616.0), max}, {json(inf), max}, {json(-inf), 0},
       {json(std::numeric_limits<double>::quiet_NaN()), 0},
       // The largest double below 2^64 is still a count of its own.
       {json(18446744073709549568.0), 18446744073709549568u},
