@@ -16,6 +16,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/handle_win32.h"
 #else
 #include <signal.h>
 #include <sys/resource.h>
@@ -231,12 +233,12 @@ TEST(ManifestWriter, AFileHeldOpenWithoutSharingIsFailedToOpenFile) {
   testing::TempDir dir;
   const std::wstring path = dir / L"build-manifest.json";
   testing::write_file(path, "old manifest");
-  HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  platform::UniqueHandle holder(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
   std::string reason;
   EXPECT_FALSE(write_build_manifest(path, sample_manifest(), &reason));
   EXPECT_EQ(reason, "failed_to_open_file");
-  CloseHandle(holder);
+  holder.reset();
   EXPECT_EQ(testing::read_file(path), "old manifest");
   EXPECT_EQ(entries_of(dir.path()), kOnlyTheManifest);
 }

@@ -19,6 +19,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/handle_win32.h"
 #endif
 
 // Counts the bytes this program asks operator new for, so that a test can see
@@ -367,26 +369,26 @@ TEST(Sha256File, AFileHeldOpenForWritingWithSharingIsHashed) {
   testing::TempDir dir;
   const std::wstring path = dir / L"held.bin";
   testing::write_file(path, "abc");
-  HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  platform::UniqueHandle holder(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
   EXPECT_EQ(sha256_file_hex(path), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  CloseHandle(holder);
+  holder.reset();
 }
 
 TEST(Sha256File, AFileLockedAgainstReadingThrowsFailedToOpenFile) {
   testing::TempDir dir;
   const std::wstring path = dir / L"locked.bin";
   testing::write_file(path, "abc");
-  HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  platform::UniqueHandle holder(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
   try {
     sha256_file_hex(path);
     ADD_FAILURE() << "no exception";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "failed_to_open_file");
   }
-  CloseHandle(holder);
+  holder.reset();
 }
 #endif
 
