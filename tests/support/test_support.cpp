@@ -1,0 +1,205 @@
+#include "support/test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "manifest/build_manifest.h"
+#include "manifest/relative_path.h"
+#include "manifest/sha256.h"
+#include "platform/file_system.h"
+#include "platform/path_text.h"
+#include "platform/text.h"
+
+namespace korvanta::testing {
+namespace fs = std::filesystem;
+
+std::string utf8(const std::wstring& text) { return platform::wide_to_utf8(text); }
+std::wstring wide(const std::string& text) { return platform::utf8_to_wide(text); }
+
+std::string sha256_of(const std::string& bytes) {
+  Sha256 hasher;
+  hasher.update(bytes.data(), bytes.size());
+  return hasher.final_hex();
+}
+
+namespace {
+
+std::string generic(const fs::path& path) {
+  const std::u8string text = path.generic_u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// The "/"-separated form of a path below base.
+std::string relative_to(const std::wstring& base, const std::wstring& path) {
+  std::string text = utf8(path.substr(base.size() + 1));
+  for (char& c : text)
+    if (c == '\\') c = '/';
+  return text;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> counter{0};
+#ifdef _WIN32
+  const auto pid = static_cast<unsigned long>(GetCurrentProcessId());
+#else
+  const auto pid = static_cast<unsigned long>(getpid());
+#endif
+  const fs::path dir = fs::temp_directory_path() /
+                       ("korvanta-test-" + std::to_string(pid) + "-" +
+                        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                        std::to_string(counter++));
+  fs::create_directories(dir);
+  path_ = wide(generic(fs::absolute(dir)));
+#ifdef _WIN32
+  for (wchar_t& c : path_)
+    if (c == L'/') c = L'\\';
+#endif
+}
+
+TempDir::~TempDir() {
+  // Tests leave read-only files behind; make everything writable first.
+  std::error_code ignored;
+  const auto root = platform::fs_path(path_);
+  for (auto it = fs::recursive_directory_iterator(root, ignored); !ignored && it != fs::recursive_directory_iterator();
+       it.increment(ignored))
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(root, ignored);
+}
+
+std::wstring TempDir::operator/(const std::wstring& relative) const { return platform::path_text::join(path_, relative); }
+
+void write_file(const std::wstring& path, const std::string& bytes) {
+  const auto target = platform::fs_path(path);
+  fs::create_directories(target.parent_path());
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + utf8(path));
+}
+
+std::optional<std::string> content(const std::wstring& path) {
+  std::error_code error;
+  if (!fs::is_regular_file(platform::fs_path(path), error)) return std::nullopt;
+  std::ifstream in(platform::fs_path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring tool_path(const std::wstring& name) {
+#ifdef _WIN32
+  std::wstring self(32768, L'\0');
+  self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+  return platform::path_text::join(platform::path_text::parent_path(self), name + L".exe");
+#else
+  return platform::path_text::join(wide(fs::read_symlink("/proc/self/exe").parent_path().string()), name);
+#endif
+}
+
+Tree snapshot(const std::wstring& dir) {
+  Tree tree;
+  const fs::path base = platform::fs_path(dir);
+  for (auto it = fs::recursive_directory_iterator(base); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string key = generic(it->path().lexically_relative(base));
+    tree[key] = it->is_directory() ? "<dir>" : *content(platform::path_text::join(dir, wide(key)));
+  }
+  return tree;
+}
+
+std::optional<std::vector<std::string>> log_texts(const std::wstring& log_path) {
+  const std::optional<std::string> text = content(log_path);
+  if (!text) return std::nullopt;
+  static const std::regex line(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] ([^\r\n]*)\r\n)");
+  std::vector<std::string> texts;
+  std::size_t consumed = 0;
+  for (std::sregex_iterator it(text->begin(), text->end(), line), end; it != end; ++it) {
+    if (static_cast<std::size_t>(it->position()) != consumed) return std::nullopt;
+    consumed += static_cast<std::size_t>(it->length());
+    texts.push_back((*it)[1]);
+  }
+  if (consumed != text->size()) return std::nullopt;
+  return texts;
+}
+
+Installation::Installation(const std::wstring& root_name)
+    : root(temp / root_name),
+      data_dir(root + L"\\.korvanta"),
+      state_path(data_dir + L"\\update-state.json"),
+      staging(data_dir + L"\\staging\\build-2"),
+      backup(data_dir + L"\\backup\\build-1"),
+      manifest(data_dir + L"\\build-manifest.json"),
+      log(data_dir + L"\\logs\\updater.log") {
+  state = {{"install_root", utf8(root)},
+           {"manifest_path", utf8(manifest)},
+           {"backup_root", utf8(backup)},
+           {"staging_root", utf8(data_dir + L"\\staging")},
+           {"deletions", nlohmann::json::array()},
+           {"replacements", nlohmann::json::array()},
+           {"manifest",
+            {{"id", "build-2"}, {"id_mod", "mod-7"}, {"channel", "stable"}, {"version", "2.0.0"},
+             {"status", "published"}, {"manifest_hash", "abc"}, {"total_size", 0},
+             {"files", nlohmann::json::array()}}}};
+  write_file(temp / L"outside\\keep.txt", "outside");
+}
+
+void Installation::install(const std::wstring& relative, const std::string& bytes) const {
+  write_file(installed_path(relative), bytes);
+}
+
+void Installation::replace(const std::wstring& relative, const std::string& bytes) {
+  write_file(staged_path(relative), bytes);
+  state["replacements"].push_back({{"path", utf8(relative)},
+                                   {"staged_path", utf8(staged_path(relative))},
+                                   {"size", bytes.size()},
+                                   {"sha256", sha256_of(bytes)}});
+}
+
+void Installation::write_state() const { write_file(state_path, state.dump(2)); }
+
+std::string Installation::lost_files(const Tree& before, const Tree& after) const {
+  const std::string root_key = relative_to(temp.path(), root) + "/";
+  const std::string backup_key = relative_to(temp.path(), backup) + "/";
+  // The file system compares names without regard to ASCII case.
+  Tree found;
+  for (const auto& [key, bytes] : after) found[to_lower_ascii(key)] = bytes;
+  const auto holds = [&](const std::string& key, const std::string& bytes) {
+    const auto it = found.find(to_lower_ascii(key));
+    return it != found.end() && it->second == bytes;
+  };
+  for (const auto& [key, bytes] : before) {
+    if (key.rfind(root_key, 0) != 0) {
+      if (!holds(key, bytes)) return key + " outside the installation changed";
+    } else if (bytes != "<dir>" && key.rfind(root_key + ".korvanta/", 0) != 0) {
+      const std::string relative = key.substr(root_key.size());
+      if (!holds(key, bytes) && !holds(backup_key + relative, bytes)) return "the old " + relative + " is lost";
+    }
+  }
+  for (const auto& [key, bytes] : after)
+    if (key.rfind(root_key, 0) != 0 && before.count(key) == 0) return key + " appeared outside the installation";
+  if (!state.is_object() || !state.contains("replacements") || !state["replacements"].is_array()) return "";
+  for (const auto& entry : state["replacements"]) {
+    if (!entry.is_object() || !entry.contains("staged_path") || !entry["staged_path"].is_string()) continue;
+    const std::wstring staged = wide(entry["staged_path"].get<std::string>());
+    if (staged.rfind(temp.path() + L"\\", 0) != 0) continue;
+    const auto was = before.find(relative_to(temp.path(), staged));
+    if (was == before.end() || was->second == "<dir>") continue;
+    const auto path = entry.contains("path") && entry["path"].is_string()
+                          ? normalize_relative_path(entry["path"].get<std::string>())
+                          : std::nullopt;
+    if (!holds(was->first, was->second) && !(path && holds(root_key + *path, was->second)))
+      return "the staged " + was->first + " is lost";
+  }
+  return "";
+}
+
+}  // namespace korvanta::testing
