@@ -1,23 +1,21 @@
+// The apply engine on one multi-file update: what a success leaves, where
+// each second-stage failure stops, and that no failure, crash or torn copy
+// at any file-system call loses a player's file, also when the launcher runs
+// the interrupted update again.
 #include "update/apply.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <algorithm>
-#include <functional>
-#include <string>
-#include <utility>
-#include <vector>
+#include <numeric>
+#include <stdexcept>
 
 #include "platform/error.h"
-#include "update_fixture.h"
+#include "support/test_support.h"
+#include "update/apply_file_system.h"
+#include "update/reason_codes.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#include <winioctl.h>
-
-#include <cstring>
-#include <vector>
 
 #include "platform/handle_win32.h"
 #endif
@@ -26,360 +24,206 @@ namespace korvanta {
 namespace {
 
 using nlohmann::json;
-using testing::Installation;
-using testing::utf8;
+using testing::Tree;
 
-// The installation without its data directory, and the backup root.
-testing::Tree installed_tree(const Installation& install) {
-  testing::Tree tree = testing::snapshot(install.root);
-  std::erase_if(tree, [](const auto& entry) { return entry.first.rfind(".korvanta", 0) == 0; });
-  return tree;
-}
-testing::Tree backup_tree(const Installation& install) {
-  return testing::file_exists(install.backup) ? testing::snapshot(install.backup) : testing::Tree{};
-}
-
-std::wstring native(const std::string& relative) {
-  std::wstring path = platform::utf8_to_wide(relative);
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return path;
-}
-
-// An installation before the update, keyed and named as in a Tree.
-struct Shape {
-  testing::Tree installed, backed_up;  // files only: directories follow
-  std::vector<std::string> deletions;
-  std::vector<std::pair<std::string, std::string>> replacements;  // path and new bytes, staged as "<n>/<path>"
+// Deletions (one never installed), replacements of installed files, a path
+// both deleted and replaced, a new file in new folders, an untouched file,
+// a read-only leftover in the staging root.
+struct Update : testing::Installation {
+  Update() {
+    for (const auto& [path, bytes] : {std::pair{L"old.dll", "old dll"}, {L"mods\\legacy\\old.pak", "old pak"},
+                                      {L"data\\a.bin", "a1"}, {L"data\\maps\\town.bin", "town1"},
+                                      {L"both.txt", "both1"}, {L"keep.txt", "keep"}})
+      install(path, bytes);
+    for (const wchar_t* path : {L"old.dll", L"never\\there.txt", L"mods/legacy/old.pak", L"both.txt"}) remove(path);
+    replace(L"data/a.bin", "a2");
+    replace(L"data\\maps\\town.bin", "town2");
+    replace(L"both.txt", "both2");
+    replace(L"new\\deep\\c.bin", "c2");
+    state["replacements"][0]["sha256"] = to_upper(state["replacements"][0]["sha256"]);
+    testing::write_file(staging + L"\\leftover.tmp", "x");
+#ifdef _WIN32
+    SetFileAttributesW((staging + L"\\leftover.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
+#endif
+    write_state();
+  }
+  static std::string to_upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+  }
 };
 
-void prepare(Installation& install, const Shape& shape) {
-  for (const auto& [path, bytes] : shape.installed) install.install(native(path), bytes);
-  for (const auto& [path, bytes] : shape.backed_up) testing::write_file(install.backup_path(native(path)), bytes);
-  for (const auto& path : shape.deletions) install.remove(platform::utf8_to_wide(path));
-  for (const auto& [path, bytes] : shape.replacements)
-    install.replace(platform::utf8_to_wide(path), bytes,
-                    std::to_wstring(install.state["replacements"].size()) + L"\\" + native(path));
+const Tree kInstalledAfter = {
+    {"Game/keep.txt", "keep"},
+    {"Game/data/a.bin", "a2"},
+    {"Game/data/maps/town.bin", "town2"},
+    {"Game/both.txt", "both2"},
+    {"Game/new/deep/c.bin", "c2"},
+    {"Game/.korvanta/backup/build-1/old.dll", "old dll"},
+    {"Game/.korvanta/backup/build-1/mods/legacy/old.pak", "old pak"},
+    {"Game/.korvanta/backup/build-1/data/a.bin", "a1"},
+    {"Game/.korvanta/backup/build-1/data/maps/town.bin", "town1"},
+    {"Game/.korvanta/backup/build-1/both.txt", "both1"},
+    {"Game/.korvanta/build-manifest.json", "<manifest>"},
+    {"outside/keep.txt", "outside"},
+};
+
+// The files of a tree, the manifest's text replaced by a mark once it is
+// known to be the update's manifest.
+Tree files_of(Tree tree) {
+  std::erase_if(tree, [](const auto& entry) { return entry.second == "<dir>"; });
+  if (auto it = tree.find("Game/.korvanta/build-manifest.json"); it != tree.end()) {
+    EXPECT_EQ(json::parse(it->second).at("id"), "build-2");
+    it->second = "<manifest>";
+  }
+  return tree;
 }
 
 TEST(Apply, InstallsTheUpdateKeepingEveryOldFileInTheBackupRoot) {
-  Installation install;
-  prepare(install, {.installed = {{"old.dll", "old dll"}, {"data/a.bin", "a1"}, {"keep.txt", "untouched"}},
-                    .deletions = {"old.dll", "never\\installed.txt"},
-                    .replacements = {{"data/a.bin", "a2"}, {"new/deep/b.bin", "b2"}}});
-  install.state["manifest"]["files"] = {{{"path", "data\\a.bin"}, {"size", 2}, {"sha256", "AB"}}};
-  // What a copying move would leave behind in the staging root; clean-up
-  // removes it even when read-only.
-  testing::write_file(install.staging + L"\\leftover.bin", "x");
-#ifdef _WIN32
-  ASSERT_TRUE(SetFileAttributesW((install.staging + L"\\leftover.bin").c_str(), FILE_ATTRIBUTE_READONLY));
-#endif
-
-  std::string reason = "untouched";
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_EQ(reason, "untouched");
-  EXPECT_EQ(installed_tree(install), (testing::Tree{{"data", "<dir>"}, {"data/a.bin", "a2"}, {"keep.txt", "untouched"},
-                                                    {"new", "<dir>"}, {"new/deep", "<dir>"}, {"new/deep/b.bin", "b2"}}));
-  EXPECT_EQ(backup_tree(install), (testing::Tree{{"data", "<dir>"}, {"data/a.bin", "a1"}, {"old.dll", "old dll"}}));
-
-  const json written = json::parse(testing::read_file(install.manifest));
-  EXPECT_EQ(written["id"], "build-2");
-  EXPECT_EQ(written["files"][0]["path"], "data/a.bin");
-  EXPECT_EQ(written["files"][0]["sha256"], "ab");
-
-  EXPECT_FALSE(testing::file_exists(install.staging));
-  EXPECT_FALSE(testing::file_exists(install.state_path));
-  EXPECT_TRUE(testing::file_exists(install.data_dir + L"\\staging"));  // only the named root goes
-  EXPECT_EQ(testing::read_file(install.temp / L"outside\\keep.txt"), "outside");
+  Update update;
+  std::string reason;
+  ASSERT_TRUE(apply_update(update.state_path, reason)) << reason;
+  const Tree after = testing::snapshot(update.temp.path());
+  EXPECT_EQ(files_of(after), kInstalledAfter);
+  EXPECT_EQ(after.count("Game/.korvanta/backup/build-1/never"), 0u);
 }
 
-TEST(Apply, EachSuccessfulShapeLeavesItsInstallationAndBackup) {
-  struct Case {
-    const char* name;
-    Shape before;
-    testing::Tree installed, backed_up;
-  };
-  const std::string donnees = "Donn\xC3\xA9" "es", uber = donnees + "/\xC3\x9C" "ber.txt";
-  const std::string journal = "\xD0\xB6\xD1\x83\xD1\x80\xD0\xBD\xD0\xB0\xD0\xBB.log";
-  const Case cases[] = {
-      {"an older backup is replaced, the emptied directory stays",
-       {.installed = {{"mods/only.pak", "current"}}, .backed_up = {{"mods/only.pak", "earlier run"}},
-        .deletions = {"mods/only.pak"}},
-       {{"mods", "<dir>"}}, {{"mods", "<dir>"}, {"mods/only.pak", "current"}}},
-      {"the same path twice backs up the first new version",
-       {.installed = {{"a.bin", "original"}}, .replacements = {{"a.bin", "first"}, {"a.bin", "second"}}},
-       {{"a.bin", "second"}}, {{"a.bin", "first"}}},
-      {"a path deleted and replaced is backed up once",
-       {.installed = {{"a.bin", "original"}}, .deletions = {"a.bin"}, .replacements = {{"a.bin", "new"}}},
-       {{"a.bin", "new"}}, {{"a.bin", "original"}}},
-      {"non-ASCII names keep their letters",
-       {.installed = {{uber, "alt"}, {journal, "log"}}, .deletions = {journal}, .replacements = {{uber, "neu"}}},
-       {{donnees, "<dir>"}, {uber, "neu"}}, {{donnees, "<dir>"}, {uber, "alt"}, {journal, "log"}}},
+TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
+  const auto second = json::json_pointer("/replacements/1");
+  const struct {
+    std::string pointer;
+    json value;
+    const char* reason;
+    const char* a_bin;  // what is installed at data/a.bin afterwards
+  } cases[] = {
+      {"/deletions/4", "../x", reason::kInvalidDeletionPath, "a1"},
+      {"/replacements/1/path", "C:/x", reason::kInvalidReplacementPath, "a2"},
+      {"/replacements/1/staged_path", "<backup>", reason::kStagedFileOutsideStagingRoot, "a2"},
+      {"/replacements/1/size", 6, reason::kStagedFileSizeMismatch, "a2"},
+      {"/replacements/1/size", "5", reason::kStagedFileSizeMismatch, "a2"},
+      {"/replacements/1/staged_path", "<missing>", reason::kStagedFileSizeMismatch, "a2"},
+      {"/replacements/1/staged_path", "<directory>", reason::kStagedFileSizeMismatch, "a2"},
+      {"/replacements/1/sha256", "<with a space>", reason::kStagedFileHashMismatch, "a2"},
+      {"/manifest/files", json::array({{{"path", "../x"}}}), reason::kInvalidUpdateManifest, "a2"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Installation install;
-    prepare(install, c.before);
+    Update update;
+    json value = c.value;
+    const std::string staged = update.state[second]["staged_path"];
+    if (value == "<backup>") testing::write_file(update.backup_path(L"town.bin"), "town2");
+    if (value == "<backup>") value = testing::utf8(update.backup_path(L"town.bin"));
+    if (value == "<missing>") value = staged + ".missing";
+    if (value == "<directory>") value = testing::utf8(update.staging + L"\\data");
+    if (value == "<with a space>") value = update.state[second]["sha256"].get<std::string>() + " ";
+    update.state[json::json_pointer(c.pointer)] = value;
+    update.write_state();
+    const Tree before = testing::snapshot(update.temp.path());
     std::string reason;
-    ASSERT_TRUE(install.apply(reason)) << reason;
-    EXPECT_EQ(installed_tree(install), c.installed);
-    EXPECT_EQ(backup_tree(install), c.backed_up);
+    EXPECT_FALSE(apply_update(update.state_path, reason));
+    EXPECT_EQ(reason, c.reason) << c.pointer;
+    const Tree after = testing::snapshot(update.temp.path());
+    EXPECT_EQ(update.lost_files(before, after), "") << c.pointer;
+    EXPECT_EQ(testing::content(update.installed_path(L"data\\a.bin")), c.a_bin) << c.pointer;
+    EXPECT_EQ(testing::content(update.installed_path(L"data\\maps\\town.bin")),
+              c.reason == reason::kInvalidUpdateManifest ? "town2" : "town1");
+    EXPECT_EQ(after.at("Game/.korvanta/update-state.json"), update.state.dump(2)) << c.pointer;
+    EXPECT_EQ(after.count("Game/.korvanta/build-manifest.json"), 0u) << c.pointer;
   }
 }
 
-TEST(Apply, NullListsAreEmpty) {
-  Installation install;
-  install.state["deletions"] = nullptr;
-  install.state["replacements"] = nullptr;
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_TRUE(testing::file_exists(install.manifest));
-}
+// What a killed process looks like from inside: no std::exception, nothing
+// runs after it.
+struct Stopped {};
 
-// A state file with one deletion and two replacements; each case spoils a
-// later step. The steps before it stay done, the rest is untouched, and the
-// state file and the staging root remain.
-struct SecondStageCase {
-  const char* name;
-  std::function<void(Installation&)> change;
-  std::string reason;
-  bool replacements_done;  // the failure came after every file change
-};
+enum class Fault { fail_once, fail_from_then_on, stop, torn_copy };
 
-TEST(Apply, EachSecondStageFailureStopsWithItsCodeAndTheDocumentedState) {
-  const SecondStageCase cases[] = {
-      {"deletion path climbing out", [](Installation& i) { i.state["deletions"].push_back("../outside/keep.txt"); },
-       "invalid_deletion_path", false},
-      {"deletion path rooted", [](Installation& i) { i.state["deletions"].push_back("/etc/passwd"); },
-       "invalid_deletion_path", false},
-      {"replacement path empty", [](Installation& i) { i.state["replacements"][1]["path"] = ""; },
-       "invalid_replacement_path", false},
-      {"staged file outside the staging root",
-       [](Installation& i) { i.state["replacements"][1]["staged_path"] = utf8(i.root + L"\\data\\b.bin"); },
-       "staged_file_outside_staging_root", false},
-      {"staged file gone",
-       [](Installation& i) { std::filesystem::remove(platform::fs_path(i.staging + L"\\1\\data\\b.bin")); },
-       "staged_file_size_mismatch", false},
-      {"staged file of another digest", [](Installation& i) { i.state["replacements"][1]["sha256"] = "00"; },
-       "staged_file_hash_mismatch", false},
-      {"manifest with a refused path",
-       [](Installation& i) { i.state["manifest"]["files"] = {{{"path", "../x"}, {"size", 1}, {"sha256", "a"}}}; },
-       "invalid_update_manifest", true},
-      {"manifest with the same path twice",
-       [](Installation& i) {
-         i.state["manifest"]["files"] = {{{"path", "a"}, {"size", 1}, {"sha256", "a"}},
-                                         {{"path", "A"}, {"size", 1}, {"sha256", "a"}}};
-       },
-       "invalid_update_manifest", true},
-      {"manifest without id_mod", [](Installation& i) { i.state["manifest"].erase("id_mod"); },
-       "invalid_update_manifest", true},
-      {"manifest files a string", [](Installation& i) { i.state["manifest"]["files"] = "a.bin"; },
-       "invalid_update_manifest", true},
-      {"manifest version a number", [](Installation& i) { i.state["manifest"]["version"] = 2; },
-       "invalid_update_manifest", true},
-      {"manifest target a directory",
-       [](Installation& i) { testing::write_file(i.manifest + L"\\blocker.txt", "x"); }, "failed_to_open_file",
-       true},
-  };
-  for (const auto& c : cases) {
-    Installation install;
-    prepare(install, {.installed = {{"old.dll", "old dll"}, {"data/a.bin", "a1"}, {"data/b.bin", "b1"}},
-                      .deletions = {"old.dll"},
-                      .replacements = {{"data/a.bin", "a2"}, {"data/b.bin", "b2"}}});
-    c.change(install);
-
-    std::string reason;
-    EXPECT_FALSE(install.apply(reason)) << c.name;
-    EXPECT_EQ(reason, c.reason) << c.name;
-    // The spoilt deletion comes second: the first one is done either way.
-    EXPECT_FALSE(install.is_installed(L"old.dll")) << c.name;
-    EXPECT_EQ(install.backed_up(L"old.dll"), "old dll") << c.name;
-    const bool first_replaced = c.reason != "invalid_deletion_path";
-    EXPECT_EQ(install.installed(L"data\\a.bin"), first_replaced ? "a2" : "a1") << c.name;
-    EXPECT_EQ(install.is_backed_up(L"data\\a.bin"), first_replaced) << c.name;
-    EXPECT_EQ(install.installed(L"data\\b.bin"), c.replacements_done ? "b2" : "b1") << c.name;
-    EXPECT_EQ(install.is_backed_up(L"data\\b.bin"), c.replacements_done) << c.name;
-    EXPECT_TRUE(testing::file_exists(install.state_path)) << c.name;
-    EXPECT_TRUE(testing::file_exists(install.staging)) << c.name;
-    EXPECT_FALSE(testing::file_exists(install.manifest) &&
-                 !std::filesystem::is_directory(platform::fs_path(install.manifest)))
-        << c.name;
-    EXPECT_EQ(testing::read_file(install.temp / L"outside\\keep.txt"), "outside") << c.name;
-  }
-}
-
-TEST(Apply, AnInstalledDirectoryInTheWayOfADeletionStopsWithTheSystemsMessage) {
-  Installation install;
-  install.install(L"saves\\slot1.sav", "progress");
-  install.remove(L"saves");
-  std::string reason;
-  EXPECT_FALSE(install.apply(reason));
-  EXPECT_FALSE(reason.empty());
-  EXPECT_EQ(reason.find('_'), std::string::npos) << reason;  // a message, not a code
-  EXPECT_EQ(install.installed(L"saves\\slot1.sav"), "progress");
-}
-
-TEST(Apply, CleanUpRemovesTheStagingRootWithoutFollowingLinksOutOfIt) {
-  Installation install;
-  install.replace(L"a.bin", "new");
-  const auto outside = platform::fs_path(install.temp / L"outside");
-  const auto staging = platform::fs_path(install.staging);
-  std::error_code error;
-  std::filesystem::create_directory_symlink(outside, staging / "dir-link", error);
-  if (!error) std::filesystem::create_symlink(outside / "keep.txt", staging / "file-link", error);
-  if (error) GTEST_SKIP() << "links cannot be made here: " << error.message();
-  const auto outside_before = testing::snapshot(install.temp / L"outside");
-
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_FALSE(testing::file_exists(install.staging));
-  EXPECT_TRUE(testing::snapshot(install.temp / L"outside") == outside_before);
-}
-
-#ifdef _WIN32
-// Another program holding a file open for reading and sharing it only for
-// reading, until the object is destroyed.
-class HeldFile {
+// The platform's file system, failing or stopping dead at its k-th call.
+class FaultyFileSystem : public PlatformFileSystem {
  public:
-  explicit HeldFile(const std::wstring& path, const testing::TempDir& dir)
-      : ready_(dir / L"hold.ready"), release_(dir / L"hold.release") {
-    std::wstring command = L"\"" + testing::tool_path(L"hold_file") + L"\" \"" + path + L"\" \"" + ready_ +
-                           L"\" \"" + release_ + L"\" 60000";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-      return;
-    process_.reset(info.hProcess);
-    CloseHandle(info.hThread);
-    // Ready once the marker exists; an early exit means the file could not
-    // be opened.
-    while (!testing::file_exists(ready_) && WaitForSingleObject(process_.get(), 10) == WAIT_TIMEOUT) {
+  FaultyFileSystem(int at, Fault fault) : at_(at), fault_(fault) {}
+  int calls = 0;
+  std::vector<int> copies;  // which calls were copies
+  static std::error_code injected() { return platform::make_os_error(5); }  // EIO; ERROR_ACCESS_DENIED on Windows
+
+  platform::FileStatus status(const std::wstring& path, std::error_code& error) override {
+    if (hit()) return error = injected(), platform::FileStatus{};
+    return PlatformFileSystem::status(path, error);
+  }
+  std::error_code create_directories(const std::wstring& path) override {
+    return hit() ? injected() : PlatformFileSystem::create_directories(path);
+  }
+  std::error_code rename(const std::wstring& from, const std::wstring& to) override {
+    return hit() ? injected() : PlatformFileSystem::rename(from, to);
+  }
+  std::error_code copy_file(const std::wstring& from, const std::wstring& to) override {
+    copies.push_back(calls + 1);
+    if (fault_ == Fault::torn_copy && calls + 1 == at_) {
+      const std::string bytes = testing::content(from).value_or("");
+      testing::write_file(to, bytes.substr(0, bytes.size() / 2));
     }
+    return hit() ? injected() : PlatformFileSystem::copy_file(from, to);
   }
-  ~HeldFile() {
-    if (!process_) return;
-    testing::write_file(release_, "");
-    WaitForSingleObject(process_.get(), 60000);
+  std::error_code remove(const std::wstring& path) override {
+    return hit() ? injected() : PlatformFileSystem::remove(path);
   }
-  bool holding() const { return process_ && testing::file_exists(ready_); }
+  std::error_code remove_all(const std::wstring& path) override {
+    return hit() ? injected() : PlatformFileSystem::remove_all(path);
+  }
+  std::string sha256_file_hex(const std::wstring& path) override {
+    if (hit()) throw std::runtime_error(reason::kFailedToOpenFile);
+    return PlatformFileSystem::sha256_file_hex(path);
+  }
+  bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason) override {
+    if (hit()) return *reason = reason::kFailedToOpenFile, false;
+    return PlatformFileSystem::write_build_manifest(path, manifest, reason);
+  }
 
  private:
-  std::wstring ready_, release_;
-  platform::UniqueHandle process_;
+  bool hit() {
+    ++calls;
+    if (fault_ == Fault::fail_from_then_on) return calls >= at_;
+    if (calls != at_) return false;
+    if (fault_ == Fault::fail_once) return true;
+    throw Stopped{};
+  }
+  int at_;
+  Fault fault_;
 };
 
-std::string system_message(DWORD code) { return platform::os_error_text(platform::make_os_error(static_cast<int>(code))); }
-
-TEST(ApplyWin32, AFileHeldOpenForReadingStaysAndItsCopyIsInTheBackup) {
-  Installation install;
-  install.install(L"bin\\game.dll", "old");
-  install.replace(L"bin/game.dll", "new");
-  HeldFile held(install.installed_path(L"bin\\game.dll"), install.temp);
-  ASSERT_TRUE(held.holding());
-
+TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
+  Update whole;
+  FaultyFileSystem counting(0, Fault::fail_once);
   std::string reason;
-  EXPECT_FALSE(install.apply(reason));
-  // The rename fails, the copy into the backup works, the removal fails.
-  EXPECT_EQ(reason, system_message(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(install.installed(L"bin\\game.dll"), "old");
-  EXPECT_EQ(install.backed_up(L"bin\\game.dll"), "old");
-  EXPECT_TRUE(testing::file_exists(install.staging + L"\\bin\\game.dll"));
-  EXPECT_TRUE(testing::file_exists(install.state_path));
-}
-
-// A failure leaves the state file for the next run.
-TEST(ApplyWin32, ReadOnlyFilesAndDirectoriesInAFilesPlaceEndAsTheSystemAllows) {
-  struct Case {
-    const char* name;
-    Shape before;
-    std::string read_only;  // installed file made read-only, or ""
-    std::string reason;     // empty for success
-    testing::Tree installed, backed_up;
-  };
-  const testing::Tree texture = {{"mods", "<dir>"}, {"mods/skin", "<dir>"}, {"mods/skin/texture.dds", "player's"}};
-  const Case cases[] = {
-      {"a read-only file to delete", {.installed = {{"config.ini", "settings"}}, .deletions = {"config.ini"}},
-       "config.ini", system_message(ERROR_ACCESS_DENIED), {{"config.ini", "settings"}}, {{"config.ini", "settings"}}},
-      {"a read-only file to replace", {.installed = {{"config.ini", "settings"}}, .replacements = {{"config.ini", "new"}}},
-       "config.ini", "", {{"config.ini", "new"}}, {{"config.ini", "settings"}}},
-      {"a directory where a file should go",
-       {.installed = {{"mods/skin/texture.dds", "player's"}}, .replacements = {{"mods/skin", "skin file"}}}, "", "",
-       {{"mods", "<dir>"}, {"mods/skin", "skin file"}}, texture},
-      {"a directory in the way of an earlier backup",
-       {.installed = {{"mods/skin/texture.dds", "player's"}}, .backed_up = {{"mods/skin/older.dds", "older"}},
-        .replacements = {{"mods/skin", "skin file"}}},
-       "", system_message(ERROR_ACCESS_DENIED), texture,
-       {{"mods", "<dir>"}, {"mods/skin", "<dir>"}, {"mods/skin/older.dds", "older"}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Installation install;
-    prepare(install, c.before);
-    if (!c.read_only.empty()) {
-      ASSERT_TRUE(SetFileAttributesW(install.installed_path(native(c.read_only)).c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(apply_update_with(whole.state_path, reason, counting)) << reason;
+  ASSERT_GT(counting.calls, 30) << "fewer calls than this update makes";
+  std::vector<int> every(static_cast<std::size_t>(counting.calls));
+  std::iota(every.begin(), every.end(), 1);
+  for (const Fault fault : {Fault::fail_once, Fault::fail_from_then_on, Fault::stop, Fault::torn_copy}) {
+    for (const int k : fault == Fault::torn_copy ? counting.copies : every) {
+      Update update;
+      const Tree before = testing::snapshot(update.temp.path());
+      FaultyFileSystem file_system(k, fault);
+      // A stop unwinds like an unknown exception: nothing runs after it.
+      const bool applied = apply_update_with(update.state_path, reason, file_system);
+      const std::string context = "fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(k);
+      EXPECT_EQ(update.lost_files(before, testing::snapshot(update.temp.path())), "") << context;
+      if (fault == Fault::fail_once || fault == Fault::fail_from_then_on) {
+        if (applied) continue;  // only the clean-up failed
+        EXPECT_TRUE(reason == platform::os_error_text(FaultyFileSystem::injected()) ||
+                    reason == reason::kFailedToOpenFile) << context << ": " << reason;
+        EXPECT_EQ(testing::content(update.state_path), update.state.dump(2)) << context;
+        EXPECT_FALSE(testing::content(update.manifest)) << context;
+      }
+      // The launcher runs the same state file again.
+      const bool rerun = apply_update(update.state_path, reason);
+      EXPECT_EQ(update.lost_files(before, testing::snapshot(update.temp.path())), "") << context << ", run again";
+      if (!rerun) {
+        EXPECT_EQ(reason, reason::kStagedFileSizeMismatch) << context << ", run again";
+      }
+      if (::testing::Test::HasFailure()) return;
     }
-    std::string reason;
-    EXPECT_EQ(install.apply(reason), c.reason.empty());
-    EXPECT_EQ(reason, c.reason);
-    EXPECT_EQ(installed_tree(install), c.installed);
-    EXPECT_EQ(backup_tree(install), c.backed_up);
-    EXPECT_EQ(testing::file_exists(install.state_path), !c.reason.empty());
   }
 }
-
-// A junction (mount point) at link that leads to target; false where the
-// system cannot make one.
-bool make_junction(const std::wstring& link, const std::wstring& target) {
-  if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
-  platform::UniqueHandle handle(CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!handle) return false;
-  const std::wstring substitute = L"\\??\\" + target;
-  const std::size_t names_bytes = (substitute.size() + 1 + target.size() + 1) * sizeof(wchar_t);
-  std::vector<BYTE> buffer(8 + 8 + names_bytes);
-  auto put16 = [&](std::size_t at, std::size_t value) {
-    buffer[at] = static_cast<BYTE>(value & 0xFF);
-    buffer[at + 1] = static_cast<BYTE>(value >> 8);
-  };
-  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-  std::memcpy(buffer.data(), &tag, 4);
-  put16(4, 8 + names_bytes);                                   // ReparseDataLength
-  put16(8, 0);                                                 // SubstituteNameOffset
-  put16(10, substitute.size() * sizeof(wchar_t));              // SubstituteNameLength
-  put16(12, (substitute.size() + 1) * sizeof(wchar_t));        // PrintNameOffset
-  put16(14, target.size() * sizeof(wchar_t));                  // PrintNameLength
-  std::memcpy(buffer.data() + 16, substitute.c_str(), (substitute.size() + 1) * sizeof(wchar_t));
-  std::memcpy(buffer.data() + 16 + (substitute.size() + 1) * sizeof(wchar_t), target.c_str(),
-              (target.size() + 1) * sizeof(wchar_t));
-  DWORD returned = 0;
-  return DeviceIoControl(handle.get(), FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
-                         nullptr, 0, &returned, nullptr) != 0;
-}
-
-TEST(ApplyWin32, CleanUpRemovesAJunctionInTheStagingRootNotWhatItLeadsTo) {
-  Installation install;
-  install.replace(L"a.bin", "new");
-  const std::wstring outside = install.temp / L"outside";
-  const std::wstring junction = install.staging + L"\\junction";
-  const std::wstring symlink = install.staging + L"\\symlink";
-  const bool have_junction = make_junction(junction, outside);
-  const bool have_symlink =
-      CreateSymbolicLinkW(symlink.c_str(), outside.c_str(),
-                          SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2 /* SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE */) != 0;
-  // A link that the system accepts but does not resolve tests nothing.
-  const auto leads_outside = [](const std::wstring& link) {
-    return testing::file_exists(link + L"\\keep.txt") && testing::read_file(link + L"\\keep.txt") == "outside";
-  };
-  if (!(have_junction && leads_outside(junction)) && !(have_symlink && leads_outside(symlink)))
-    GTEST_SKIP() << "this system makes no working junction (made: " << have_junction
-                 << ") or directory symbolic link (made: " << have_symlink << ")";
-
-  std::string reason;
-  ASSERT_TRUE(install.apply(reason)) << reason;
-  EXPECT_FALSE(testing::file_exists(install.staging));
-  EXPECT_EQ(testing::read_file(outside + L"\\keep.txt"), "outside");
-}
-#endif
 
 }  // namespace
 }  // namespace korvanta
