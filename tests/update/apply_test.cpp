@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <stdexcept>
 
@@ -40,32 +41,23 @@ struct Update : testing::Installation {
     replace(L"data\\maps\\town.bin", "town2");
     replace(L"both.txt", "both2");
     replace(L"new\\deep\\c.bin", "c2");
-    state["replacements"][0]["sha256"] = to_upper(state["replacements"][0]["sha256"]);
+    auto& sha256 = state["replacements"][0]["sha256"].get_ref<std::string&>();  // any letter case matches
+    std::transform(sha256.begin(), sha256.end(), sha256.begin(), [](char c) { return std::toupper(c); });
     testing::write_file(staging + L"\\leftover.tmp", "x");
 #ifdef _WIN32
     SetFileAttributesW((staging + L"\\leftover.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
 #endif
     write_state();
   }
-  static std::string to_upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-  }
 };
 
 const Tree kInstalledAfter = {
-    {"Game/keep.txt", "keep"},
-    {"Game/data/a.bin", "a2"},
-    {"Game/data/maps/town.bin", "town2"},
-    {"Game/both.txt", "both2"},
-    {"Game/new/deep/c.bin", "c2"},
-    {"Game/.korvanta/backup/build-1/old.dll", "old dll"},
+    {"Game/keep.txt", "keep"}, {"Game/data/a.bin", "a2"}, {"Game/data/maps/town.bin", "town2"},
+    {"Game/both.txt", "both2"}, {"Game/new/deep/c.bin", "c2"}, {"outside/keep.txt", "outside"},
+    {"Game/.korvanta/backup/build-1/old.dll", "old dll"}, {"Game/.korvanta/backup/build-1/both.txt", "both1"},
     {"Game/.korvanta/backup/build-1/mods/legacy/old.pak", "old pak"},
-    {"Game/.korvanta/backup/build-1/data/a.bin", "a1"},
-    {"Game/.korvanta/backup/build-1/data/maps/town.bin", "town1"},
-    {"Game/.korvanta/backup/build-1/both.txt", "both1"},
+    {"Game/.korvanta/backup/build-1/data/a.bin", "a1"}, {"Game/.korvanta/backup/build-1/data/maps/town.bin", "town1"},
     {"Game/.korvanta/build-manifest.json", "<manifest>"},
-    {"outside/keep.txt", "outside"},
 };
 
 // The files of a tree, the manifest's text replaced by a mark once it is
@@ -89,32 +81,27 @@ TEST(Apply, InstallsTheUpdateKeepingEveryOldFileInTheBackupRoot) {
 }
 
 TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
-  const auto second = json::json_pointer("/replacements/1");
   const struct {
     std::string pointer;
-    json value;
+    json value;  // "@" stands for the data directory
     const char* reason;
     const char* a_bin;  // what is installed at data/a.bin afterwards
   } cases[] = {
       {"/deletions/4", "../x", reason::kInvalidDeletionPath, "a1"},
       {"/replacements/1/path", "C:/x", reason::kInvalidReplacementPath, "a2"},
-      {"/replacements/1/staged_path", "<backup>", reason::kStagedFileOutsideStagingRoot, "a2"},
+      {"/replacements/1/staged_path", "@/backup/build-1/data/a.bin", reason::kStagedFileOutsideStagingRoot, "a2"},
       {"/replacements/1/size", 6, reason::kStagedFileSizeMismatch, "a2"},
       {"/replacements/1/size", "5", reason::kStagedFileSizeMismatch, "a2"},
-      {"/replacements/1/staged_path", "<missing>", reason::kStagedFileSizeMismatch, "a2"},
-      {"/replacements/1/staged_path", "<directory>", reason::kStagedFileSizeMismatch, "a2"},
-      {"/replacements/1/sha256", "<with a space>", reason::kStagedFileHashMismatch, "a2"},
+      {"/replacements/1/staged_path", "@/staging/build-2/missing", reason::kStagedFileSizeMismatch, "a2"},
+      {"/replacements/1/staged_path", "@/staging/build-2/data", reason::kStagedFileSizeMismatch, "a2"},
+      {"/replacements/1/sha256", std::string(64, '0'), reason::kStagedFileHashMismatch, "a2"},
       {"/manifest/files", json::array({{{"path", "../x"}}}), reason::kInvalidUpdateManifest, "a2"},
   };
   for (const auto& c : cases) {
     Update update;
     json value = c.value;
-    const std::string staged = update.state[second]["staged_path"];
-    if (value == "<backup>") testing::write_file(update.backup_path(L"town.bin"), "town2");
-    if (value == "<backup>") value = testing::utf8(update.backup_path(L"town.bin"));
-    if (value == "<missing>") value = staged + ".missing";
-    if (value == "<directory>") value = testing::utf8(update.staging + L"\\data");
-    if (value == "<with a space>") value = update.state[second]["sha256"].get<std::string>() + " ";
+    if (value.is_string() && value.get<std::string>()[0] == '@')
+      value = testing::utf8(update.data_dir) + value.get<std::string>().substr(1);
     update.state[json::json_pointer(c.pointer)] = value;
     update.write_state();
     const Tree before = testing::snapshot(update.temp.path());
@@ -123,9 +110,8 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
     EXPECT_EQ(reason, c.reason) << c.pointer;
     const Tree after = testing::snapshot(update.temp.path());
     EXPECT_EQ(update.lost_files(before, after), "") << c.pointer;
-    EXPECT_EQ(testing::content(update.installed_path(L"data\\a.bin")), c.a_bin) << c.pointer;
-    EXPECT_EQ(testing::content(update.installed_path(L"data\\maps\\town.bin")),
-              c.reason == reason::kInvalidUpdateManifest ? "town2" : "town1");
+    EXPECT_EQ(after.at("Game/data/a.bin"), c.a_bin) << c.pointer;
+    EXPECT_EQ(after.at("Game/data/maps/town.bin"), c.reason == reason::kInvalidUpdateManifest ? "town2" : "town1");
     EXPECT_EQ(after.at("Game/.korvanta/update-state.json"), update.state.dump(2)) << c.pointer;
     EXPECT_EQ(after.count("Game/.korvanta/build-manifest.json"), 0u) << c.pointer;
   }
@@ -149,11 +135,11 @@ class FaultyFileSystem : public PlatformFileSystem {
     if (hit()) return error = injected(), platform::FileStatus{};
     return PlatformFileSystem::status(path, error);
   }
-  std::error_code create_directories(const std::wstring& path) override {
-    return hit() ? injected() : PlatformFileSystem::create_directories(path);
+  std::error_code create_directories(const std::wstring& p) override {
+    return hit() ? injected() : PlatformFileSystem::create_directories(p);
   }
-  std::error_code rename(const std::wstring& from, const std::wstring& to) override {
-    return hit() ? injected() : PlatformFileSystem::rename(from, to);
+  std::error_code rename(const std::wstring& a, const std::wstring& b) override {
+    return hit() ? injected() : PlatformFileSystem::rename(a, b);
   }
   std::error_code copy_file(const std::wstring& from, const std::wstring& to) override {
     copies.push_back(calls + 1);

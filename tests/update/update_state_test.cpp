@@ -13,63 +13,72 @@ namespace korvanta {
 namespace {
 
 using nlohmann::json;
-using testing::Installation;
 using testing::utf8;
 
-struct Sample : Installation {
+struct Sample : testing::Installation {
   Sample() {
     install(L"a.txt", "old a");
     install(L"gone.txt", "gone");
     remove(L"gone.txt");
     replace(L"a.txt", "new a");
   }
-  // Writes text as the state file, applies, and returns the reason ("" on
-  // success); a refusal must leave every file as it was.
-  std::string apply_text(const std::string& text, const std::wstring& path = L"") {
-    testing::write_file(path.empty() ? state_path : path, text);
+  // Writes text as the state file and applies it: the reason, "" on success.
+  // A refusal must leave every file as it was.
+  std::string apply_text(const std::string& text, const std::wstring& path) {
+    testing::write_file(path, text);
     const testing::Tree before = testing::snapshot(temp.path());
     std::string reason;
-    if (apply_update(path.empty() ? state_path : path, reason)) return "";
+    if (apply_update(path, reason)) return "";
     EXPECT_EQ(testing::snapshot(temp.path()), before) << reason << " changed files";
     return reason;
   }
+  std::string apply_text(const std::string& text) { return apply_text(text, state_path); }
 };
 
 std::string nested(std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); }
 
-TEST(UpdateState, RefusesEveryStateOfTheWrongShapeBeforeChangingAnything) {
-  const std::vector<std::string> strings = {"/install_root", "/manifest_path", "/backup_root", "/staging_root",
-                                            "/deletions/0", "/replacements/0/path", "/replacements/0/staged_path"};
-  std::vector<std::pair<std::string, json>> edits;  // pointer, value (discarded: the key is erased)
+TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
+  Sample sample;
+  const std::string data = utf8(sample.data_dir);
+  // Pointer and value; a discarded value erases the key.
+  std::vector<std::tuple<std::string, json, const char*>> edits = {
+      {"/install_root", utf8(sample.temp.path()), reason::kInstallRootMismatch},
+      {"/install_root", "", reason::kInstallRootMismatch},
+      {"/manifest_path", utf8(sample.root) + "/build-manifest.json", reason::kManifestPathOutsideInstall},
+      {"/manifest_path", "", reason::kManifestPathOutsideInstall},
+      {"/backup_root", data, reason::kBackupRootOutsideInstall},
+      {"/backup_root", data + "/backup2", reason::kBackupRootOutsideInstall},
+      {"/backup_root", "", reason::kBackupRootOutsideInstall},
+      {"/staging_root", data + "/backup", reason::kStagingRootOutsideInstall},
+      {"/staging_root", data + "/staging/../x", reason::kStagingRootOutsideInstall},
+      {"/replacements/0", "a.txt", reason::kInvalidUpdateState},
+  };
+  const auto refused = [&](const std::string& pointer, const json& value) {
+    edits.emplace_back(pointer, value, reason::kInvalidUpdateState);
+  };
   for (const char* key : {"/install_root", "/manifest_path", "/backup_root", "/staging_root", "/deletions",
                           "/replacements", "/manifest", "/replacements/0/path", "/replacements/0/staged_path",
                           "/replacements/0/sha256", "/replacements/0/size"})
-    edits.push_back({key, json::value_t::discarded});
-  for (const auto& pointer : strings) {
-    edits.push_back({pointer, utf8(L"x") + std::string(1, '\0') + "y"});
-    for (const json& wrong : {json(1), json(true), json(nullptr), json::array(), json::object()})
-      edits.push_back({pointer, wrong});
+    refused(key, json::value_t::discarded);
+  for (const char* path : {"/install_root", "/manifest_path", "/backup_root", "/staging_root", "/deletions/0",
+                           "/replacements/0/path", "/replacements/0/staged_path", "/replacements/0/sha256"}) {
+    if (!std::string_view(path).ends_with("sha256")) refused(path, std::string("a.txt\0b", 7));
+    for (const json& wrong : {json(1), json(true), json(nullptr), json::array(), json::object()}) refused(path, wrong);
   }
   for (const char* list : {"/deletions", "/replacements"})
-    for (const json& wrong : {json(1), json("x"), json::object(), json::array({1})}) edits.push_back({list, wrong});
-  for (const json& wrong : {json(nullptr), json::array(), json("x")}) edits.push_back({"/manifest", wrong});
-  edits.push_back({"/replacements/0/sha256", 1});
-  edits.push_back({"/replacements/0", "a.txt"});
-  for (const auto& [pointer, value] : edits) {
-    Sample sample;
+    for (const json& wrong : {json(1), json("x"), json::object(), json::array({1})}) refused(list, wrong);
+  for (const json& wrong : {json(nullptr), json::array(), json("x")}) refused("/manifest", wrong);
+  for (const auto& [pointer, value, expected] : edits) {
     json state = sample.state;
     const json::json_pointer at(pointer);
     if (value.is_discarded())
       state.at(at.parent_pointer()).erase(at.back());
     else
       state[at] = value;
-    EXPECT_EQ(sample.apply_text(state.dump()), reason::kInvalidUpdateState) << pointer << " = " << value.dump();
+    EXPECT_EQ(sample.apply_text(state.dump()), expected) << pointer << " = " << value.dump();
   }
-  for (const char* text : {"[]", "\"x\"", "1"}) EXPECT_EQ(Sample().apply_text(text), reason::kInvalidUpdateState);
-}
+  for (const char* text : {"[]", "\"x\"", "1"}) EXPECT_EQ(sample.apply_text(text), reason::kInvalidUpdateState);
 
-TEST(UpdateState, RefusesWhatIsNotJsonOrNestsTooDeep) {
-  Sample sample;
   const std::string good = sample.state.dump();
   json deep = sample.state;
   deep["manifest"]["metadata"] = json::parse(nested(kMaxStateDepth - 1));  // one level too many
@@ -77,37 +86,12 @@ TEST(UpdateState, RefusesWhatIsNotJsonOrNestsTooDeep) {
                                   good.substr(0, good.size() - 1) + ",}", std::string("{\"id\": \"\xC3\x28\"}"),
                                   deep.dump(), nested(100000)})
     EXPECT_EQ(sample.apply_text(text), reason::kFailedToLoadUpdateState) << text.substr(0, 40);
-}
 
-TEST(UpdateState, EachRootIsCheckedAgainstTheStateFilesOwnPlace) {
-  const struct {
-    const char* key;
-    std::wstring Installation::*base;  // null: the empty string
-    std::wstring tail;
-    const char* reason;
-  } cases[] = {
-      {"install_root", &Installation::root, L"\\..", reason::kInstallRootMismatch},
-      {"install_root", nullptr, L"", reason::kInstallRootMismatch},
-      {"manifest_path", &Installation::root, L"\\build-manifest.json", reason::kManifestPathOutsideInstall},
-      {"manifest_path", nullptr, L"", reason::kManifestPathOutsideInstall},
-      {"backup_root", &Installation::data_dir, L"", reason::kBackupRootOutsideInstall},
-      {"backup_root", &Installation::data_dir, L"\\backup2", reason::kBackupRootOutsideInstall},
-      {"backup_root", nullptr, L"", reason::kBackupRootOutsideInstall},
-      {"staging_root", &Installation::data_dir, L"\\backup", reason::kStagingRootOutsideInstall},
-      {"staging_root", &Installation::data_dir, L"\\staging\\..\\x", reason::kStagingRootOutsideInstall},
-  };
-  for (const auto& c : cases) {
-    Sample sample;
-    sample.state[c.key] = c.base ? utf8(sample.*c.base + c.tail) : "";
-    EXPECT_EQ(sample.apply_text(sample.state.dump()), c.reason) << c.key << " = " << sample.state[c.key];
-  }
-  Sample elsewhere;
-  EXPECT_EQ(elsewhere.apply_text(elsewhere.state.dump(), elsewhere.root + L"\\update-state.json"),
-            reason::kInvalidUpdateStateLocation);
-  EXPECT_EQ(elsewhere.apply_text("{}", elsewhere.root + L"\\korvanta\\update-state.json"),
+  EXPECT_EQ(sample.apply_text(good, sample.root + L"\\update-state.json"), reason::kInvalidUpdateStateLocation);
+  EXPECT_EQ(sample.apply_text(good, sample.root + L"\\korvanta\\update-state.json"),
             reason::kInvalidUpdateStateLocation);
   std::string reason;
-  EXPECT_FALSE(apply_update(elsewhere.state_path, reason));
+  EXPECT_FALSE(apply_update(sample.temp / L"Other\\.korvanta\\update-state.json", reason));
   EXPECT_EQ(reason, reason::kFailedToLoadUpdateState);
 }
 
@@ -125,22 +109,15 @@ TEST(UpdateState, AcceptsEveryTextualFormOfTheRightPlaces) {
     return path.substr(0, last) + (key[0] == 'i' ? L"/./X/../" : L"/./") + path.substr(last + 1) +
            (key[0] == 'm' ? L"" : L"/");
   };
-  for (int form = 0; form < 3; ++form) {
-    Sample sample;
-    std::string text;
-    if (form == 0) {
-      for (const char* key : {"install_root", "manifest_path", "backup_root", "staging_root"})
-        sample.state[key] = utf8(sloppy(sample.state[key], key));
-      text = sample.state.dump();
-    } else if (form == 1) {
-      sample.state["deletions"] = nullptr;
-      text = "\xEF\xBB\xBF" + sample.state.dump() + " trailing text";
-    } else {
-      sample.state["manifest"]["metadata"] = json::parse(nested(kMaxStateDepth - 2));
-      text = sample.state.dump();
-    }
-    EXPECT_EQ(sample.apply_text(text, sample.data_dir + L"\\Update-State.JSON"), "") << "form " << form;
-  }
+  Sample sloppy_roots, bom_null_and_deep;
+  for (const char* key : {"install_root", "manifest_path", "backup_root", "staging_root"})
+    sloppy_roots.state[key] = utf8(sloppy(sloppy_roots.state[key], key));
+  EXPECT_EQ(sloppy_roots.apply_text(sloppy_roots.state.dump()), "");
+  bom_null_and_deep.state["deletions"] = nullptr;
+  bom_null_and_deep.state["manifest"]["metadata"] = json::parse(nested(kMaxStateDepth - 2));
+  EXPECT_EQ(bom_null_and_deep.apply_text("\xEF\xBB\xBF" + bom_null_and_deep.state.dump() + " trailing text",
+                                         bom_null_and_deep.data_dir + L"\\Update-State.JSON"),
+            "");
 }
 
 }  // namespace
