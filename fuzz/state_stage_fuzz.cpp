@@ -12,6 +12,7 @@
 
 #include "manifest/build_manifest.h"
 #include "manifest/relative_path.h"
+#include "platform/path_text.h"
 #include "support/test_support.h"
 #include "update/apply.h"
 #include "update/reason_codes.h"
@@ -77,13 +78,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (why == first) check(after == before);
   } else {
     check(shaped);
-    const auto written = korvanta::parse_build_manifest(json::parse(*korvanta::testing::content(install.manifest)));
+    const auto written = korvanta::parse_build_manifest(json::parse(*korvanta::testing::content(
+        korvanta::testing::wide(loaded->at("manifest_path").get<std::string>()))));
     const auto announced = korvanta::parse_build_manifest(loaded->at("manifest"));
     check(written && announced &&
           korvanta::build_manifest_to_json(*written) == korvanta::build_manifest_to_json(*announced));
   }
   if (shaped && !outside_the_guarantee(*loaded)) {
     install.state = json::object();  // staged files are the launcher's own to name
+    install.backup = korvanta::platform::path_text::lexically_normal(
+        korvanta::testing::wide(loaded->at("backup_root").get<std::string>()));
+    while (install.backup.ends_with(L"\\")) install.backup.pop_back();
     check(install.lost_files(before, after).empty());
   }
   return 0;
