@@ -1,93 +1,125 @@
-// The real KorvantaUpdater.exe, started as the launcher starts it.
-#include <gtest/gtest.h>
-
+// The real KorvantaUpdater.exe, started as the launcher starts it: one run per
+// outcome a launcher sees.
 #ifdef _WIN32
 #include <windows.h>
 
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
 #include "app/restart.h"
 #include "platform/handle_win32.h"
-#include "support/temp_dir.h"
+#include "support/test_support.h"
 
 namespace korvanta {
 namespace {
 
-using platform::UniqueHandle;
-
+// A program in a job of its own, so that what it starts in turn is counted
+// and waited for too.
 struct Started {
-  UniqueHandle process;
-  DWORD pid = 0;
+  explicit Started(const std::vector<std::wstring>& args, const std::wstring& tool = L"KorvantaUpdater") {
+    std::wstring line = build_command_line(testing::tool_path(tool), args);
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION info{};
+    CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &info);
+    process.reset(info.hProcess);
+    AssignProcessToJobObject(job.get(), info.hProcess);
+    ResumeThread(platform::UniqueHandle(info.hThread).get());
+  }
+  bool running(DWORD ms = 10) const { return WaitForSingleObject(process.get(), ms) == WAIT_TIMEOUT; }
+  // Waits (a minute at most) until the program and all it started have ended.
+  std::string finish() const {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION jobs{};
+    for (int i = 0; i < 6000 && QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &jobs,
+                                                          sizeof jobs, nullptr) && jobs.ActiveProcesses != 0; ++i)
+      Sleep(10);
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return "exit " + std::to_string(code) + ", processes " + std::to_string(jobs.TotalProcesses);
+  }
+
+  platform::UniqueHandle job{CreateJobObjectW(nullptr, nullptr)}, process;
 };
 
-Started start(const std::wstring& exe, const std::vector<std::wstring>& args, const std::wstring& cwd) {
-  std::wstring line = build_command_line(exe, args);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  Started started;
-  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.empty() ? nullptr : cwd.c_str(),
-                     &startup, &info)) {
-    CloseHandle(info.hThread);
-    started.process.reset(info.hProcess);
-    started.pid = info.dwProcessId;
-  }
-  return started;
+// The log after one more run with this ending.
+std::vector<std::string> log_of(const testing::Installation& install, const std::vector<std::string>& ending,
+                                std::vector<std::string> log = {}) {
+  log.insert(log.end(), {"----- Korvanta updater started -----", "State file: " + testing::utf8(install.state_path)});
+  log.insert(log.end(), {"Waiting for the launcher to close", "Applying update"});
+  log.insert(log.end(), ending.begin(), ending.end());
+  return log;
 }
 
-// Runs the updater to its end and returns its exit code (-1 when it could not
-// be started or did not end within a minute).
-int run_updater_exe(const std::vector<std::wstring>& args, const std::wstring& cwd = {}) {
-  const Started updater = start(testing::tool_path(L"KorvantaUpdater"), args, cwd);
-  if (!updater.process) return -1;
-  if (WaitForSingleObject(updater.process.get(), 60000) != WAIT_OBJECT_0) {
-    TerminateProcess(updater.process.get(), 99);
-    return -1;
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(updater.process.get(), &code);
-  return static_cast<int>(code);
+testing::Tree without_log(testing::Tree tree) {
+  std::erase_if(tree, [](const auto& entry) { return entry.first.find(".korvanta/logs") != std::string::npos; });
+  return tree;
 }
 
-TEST(UpdaterExe, WithoutStateItEndsWithTwoAndCreatesNothing) {
-  testing::TempDir dir;
-  EXPECT_EQ(run_updater_exe({L"--parent-pid", L"0", L"--product-name", L"Shop"}, dir.path()), 2);
-  EXPECT_EQ(run_updater_exe({L"--state"}, dir.path()), 2);
-  EXPECT_FALSE(testing::file_exists(dir / L"logs"));
+// The closing launcher holds readme.txt open for reading only, as a running
+// program holds its files: an update that did not wait for it to end would
+// fail to replace it.
+TEST(UpdaterExe, WaitsForTheLauncherToEndThenInstallsTheUpdateAndRestartsIt) {
+  testing::Installation install(L"Caf\u00e9 \u6f22\u5b57");
+  install.install(L"readme.txt", "build 1");
+  install.replace(L"readme.txt", "build 2");
+  install.replace(L"mods/new/a.txt", "new");
+  install.write_state();
+  const std::wstring launcher = install.installed_path(L"launcher.exe"), ready = install.temp / L"ready";
+  ASSERT_TRUE(CopyFileW(testing::tool_path(L"arg_echo").c_str(), launcher.c_str(), TRUE));
+  const Started closing({install.installed_path(L"readme.txt"), ready, ready + L"!"}, L"hold_file");
+  while (testing::content(ready).value_or("").empty() && closing.running()) continue;
+  const testing::Tree before = testing::snapshot(install.temp.path());
+
+  const std::vector<std::wstring> line = {
+      L"--state", install.state_path, L"--parent-pid", testing::wide(*testing::content(ready)), L"--product-name",
+      L"Shop", L"--restart", launcher, L"--", install.temp / L"received.json", L"with space", L"say \"hi\"",
+      L"C:\\dir\\", L"", L"a\\\\\"b\\\\"};
+  const Started run(line);
+  while (testing::log_texts(install.log).value_or(std::vector<std::string>()).size() < 3 && run.running()) continue;
+  // It says it waits: a second in which an updater that went on would have
+  // failed on the held file and ended.
+  EXPECT_TRUE(run.running(1000)) << "it should be waiting";
+  EXPECT_EQ(without_log(testing::snapshot(install.temp.path())), before);
+  testing::write_file(ready + L"!", "");
+  EXPECT_EQ(closing.finish(), "exit 0, processes 1");
+  EXPECT_EQ(run.finish(), "exit 0, processes 2");
+
+  nlohmann::json received = {{"args", nlohmann::json::array()}, {"cwd", testing::utf8(install.root)}};
+  for (auto arg = line.begin() + 10; arg != line.end(); ++arg) received["args"].push_back(testing::utf8(*arg));
+  EXPECT_EQ(testing::content(install.temp / L"received.json"), received.dump());
+  EXPECT_EQ(testing::log_texts(install.log), log_of(install, {"Restarting Shop", "Update complete"}));
+  EXPECT_EQ(nlohmann::json::parse(testing::content(install.manifest).value_or("{}")).value("id", ""), "build-2");
+  EXPECT_EQ(without_log(testing::snapshot(install.root)), (testing::Tree{
+      {".korvanta", "<dir>"}, {".korvanta/backup", "<dir>"}, {".korvanta/backup/build-1", "<dir>"},
+      {".korvanta/backup/build-1/readme.txt", "build 1"}, {"launcher.exe", testing::content(launcher).value_or("")},
+      {".korvanta/build-manifest.json", testing::content(install.manifest).value_or("")}, {"mods", "<dir>"},
+      {"mods/new", "<dir>"}, {"mods/new/a.txt", "new"}, {"readme.txt", "build 2"}}));
 }
 
-TEST(UpdaterExe, UnreadableParentPidEndsWithTwoBeforeAnyLog) {
-  testing::TempDir dir;
-  EXPECT_EQ(run_updater_exe({L"--state", dir / L".korvanta\\update-state.json", L"--parent-pid", L"launcher"}), 2);
-  EXPECT_EQ(run_updater_exe({L"--state", dir / L".korvanta\\update-state.json", L"--parent-pid", L"4294967296"}), 2);
-  EXPECT_FALSE(testing::file_exists(dir / L".korvanta"));
-}
+// Exit 2, then 3 on a staged file of another digest, then, restaged, 4 for a
+// launcher that cannot be started.
+TEST(UpdaterExe, FailuresChangeOnlyWhatTheyShouldAndRestartNothing) {
+  testing::Installation install;
+  install.install(L"readme.txt", "build 1");
+  install.replace(L"readme.txt", "build 2");
+  testing::write_file(install.staged_path(L"readme.txt"), "build X");
+  install.write_state();
+  const testing::Tree before = testing::snapshot(install.temp.path());
+  std::vector<std::wstring> line = {L"--parent-pid", L"launcher", L"--state", install.state_path, L"--restart",
+                                    testing::tool_path(L"arg_echo"), L"--", install.temp / L"received.json"};
+  EXPECT_EQ(Started(line).finish(), "exit 2, processes 1");
+  EXPECT_EQ(testing::snapshot(install.temp.path()), before);
 
-TEST(UpdaterExe, WaitsForTheLauncherProcessBeforeApplying) {
-  testing::TempDir dir;
-  const Started launcher = start(testing::tool_path(L"linger"), {L"1500"}, {});
-  ASSERT_TRUE(launcher.process);
-  // A state file in the wrong place: the apply step refuses it at once, so
-  // the run's length is the wait.
-  const std::wstring state = dir / L"update-state.json";
-  EXPECT_EQ(run_updater_exe({L"--state", state, L"--parent-pid", std::to_wstring(launcher.pid)}), 3);
-  EXPECT_EQ(WaitForSingleObject(launcher.process.get(), 0), WAIT_OBJECT_0)
-      << "the updater ended while the launcher was still running";
-  const std::string log = testing::read_file(dir / L"logs\\updater.log");
-  EXPECT_NE(log.find("Waiting for the launcher to close\r\n"), std::string::npos);
-  EXPECT_NE(log.find("Apply failed: invalid_update_state_location\r\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find("Restarting "), std::string::npos);
-}
+  line.erase(line.begin(), line.begin() + 2);
+  EXPECT_EQ(Started(line).finish(), "exit 3, processes 1");
+  const auto failed = log_of(install, {"Apply failed: staged_file_hash_mismatch", "The update could not be applied"});
+  EXPECT_EQ(testing::log_texts(install.log), failed);
+  EXPECT_EQ(without_log(testing::snapshot(install.temp.path())), before);
 
-TEST(UpdaterExe, AFinishedOrMissingLauncherIsNotWaitedFor) {
-  testing::TempDir dir;
-  const Started launcher = start(testing::tool_path(L"linger"), {L"0"}, {});
-  ASSERT_TRUE(launcher.process);
-  ASSERT_EQ(WaitForSingleObject(launcher.process.get(), 30000), WAIT_OBJECT_0);
-  EXPECT_EQ(run_updater_exe({L"--state", dir / L"update-state.json", L"--parent-pid", std::to_wstring(launcher.pid)}),
-            3);
-  EXPECT_EQ(run_updater_exe({L"--state", dir / L"update-state.json", L"--parent-pid", L"-1"}), 3);
+  testing::write_file(install.staged_path(L"readme.txt"), "build 2");
+  line[3] = install.temp / L"missing\\launcher.exe";
+  EXPECT_EQ(Started(line).finish(), "exit 4, processes 1");
+  EXPECT_EQ(testing::content(install.installed_path(L"readme.txt")), "build 2");
+  EXPECT_EQ(testing::log_texts(install.log),
+            log_of(install, {"Restarting Project", "Restart failed", "Update installed, but restart failed"}, failed));
 }
 
 }  // namespace
