@@ -125,46 +125,36 @@ enum class Fault { fail_once, fail_from_then_on, stop, torn_copy };
 
 // The platform's file system, failing or stopping dead at its k-th call.
 class FaultyFileSystem : public PlatformFileSystem {
+  using Real = PlatformFileSystem;
+  using Path = const std::wstring&;
+
  public:
   FaultyFileSystem(int at, Fault fault) : at_(at), fault_(fault) {}
   int calls = 0;
   std::vector<int> copies;  // which calls were copies
   static std::error_code injected() { return platform::make_os_error(5); }  // EIO; ERROR_ACCESS_DENIED on Windows
 
-  platform::FileStatus status(const std::wstring& path, std::error_code& error) override {
-    if (hit()) return error = injected(), platform::FileStatus{};
-    return PlatformFileSystem::status(path, error);
+  platform::FileStatus status(Path p, std::error_code& e) override {
+    return hit() ? (e = injected(), platform::FileStatus{}) : Real::status(p, e);
   }
-  std::error_code create_directories(const std::wstring& p) override {
-    return hit() ? injected() : PlatformFileSystem::create_directories(p);
-  }
-  std::error_code rename(const std::wstring& a, const std::wstring& b) override {
-    return hit() ? injected() : PlatformFileSystem::rename(a, b);
-  }
-  std::error_code copy_file(const std::wstring& from, const std::wstring& to) override {
+  std::error_code create_directories(Path p) override { return hit() ? injected() : Real::create_directories(p); }
+  std::error_code rename(Path a, Path b) override { return hit() ? injected() : Real::rename(a, b); }
+  std::error_code remove(Path p) override { return hit() ? injected() : Real::remove(p); }
+  std::error_code remove_all(Path p) override { return hit() ? injected() : Real::remove_all(p); }
+  std::error_code copy_file(Path from, Path to) override {
     copies.push_back(calls + 1);
-    if (fault_ == Fault::torn_copy && calls + 1 == at_) {
-      const std::string bytes = testing::content(from).value_or("");
-      testing::write_file(to, bytes.substr(0, bytes.size() / 2));
-    }
-    return hit() ? injected() : PlatformFileSystem::copy_file(from, to);
+    if (fault_ == Fault::torn_copy && calls + 1 == at_) testing::write_file(to, content(from).substr(0, 1));
+    return hit() ? injected() : Real::copy_file(from, to);
   }
-  std::error_code remove(const std::wstring& path) override {
-    return hit() ? injected() : PlatformFileSystem::remove(path);
+  std::string sha256_file_hex(Path p) override {
+    return hit() ? throw std::runtime_error(reason::kFailedToOpenFile) : Real::sha256_file_hex(p);
   }
-  std::error_code remove_all(const std::wstring& path) override {
-    return hit() ? injected() : PlatformFileSystem::remove_all(path);
-  }
-  std::string sha256_file_hex(const std::wstring& path) override {
-    if (hit()) throw std::runtime_error(reason::kFailedToOpenFile);
-    return PlatformFileSystem::sha256_file_hex(path);
-  }
-  bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason) override {
-    if (hit()) return *reason = reason::kFailedToOpenFile, false;
-    return PlatformFileSystem::write_build_manifest(path, manifest, reason);
+  bool write_build_manifest(Path p, const BuildManifest& manifest, std::string* reason) override {
+    return hit() ? (*reason = reason::kFailedToOpenFile, false) : Real::write_build_manifest(p, manifest, reason);
   }
 
  private:
+  static std::string content(Path path) { return testing::content(path).value_or(""); }
   bool hit() {
     ++calls;
     if (fault_ == Fault::fail_from_then_on) return calls >= at_;

@@ -12,18 +12,6 @@ namespace {
 
 std::string shown(const std::wstring& path) { return platform::wide_to_utf8(path); }
 
-TEST(PathCompare, ComparisonFormsAreNormalAndLowerOnlyAsciiLetters) {
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"D:/Games//Shop/./bin/../", L"d:\\games\\shop"},
-      {L"D:\\\\", L"d:\\"},
-      {L"D:\\..\\..\\Windows", L"d:\\windows"},
-      {L"//Server/Share/Games\\", L"\\\\server\\share\\games"},
-      {L"D:\\\u00C9T\u00C9\\\u0130", L"d:\\\u00C9t\u00C9\\\u0130"},
-      {L"C:\\PROGRA~1\\a\\...", L"c:\\progra~1\\a\\..."},  // short names are not resolved
-  };
-  for (const auto& [absolute, form] : cases) EXPECT_EQ(compare_form_of_absolute(absolute), form) << shown(absolute);
-}
-
 // Host paths and drive paths alike: the host's full-path step keeps a drive
 // path as it is, so both run through the whole comparison everywhere.
 TEST(PathCompare, EqualityAndContainment) {
@@ -32,20 +20,22 @@ TEST(PathCompare, EqualityAndContainment) {
     std::wstring root, candidate;
     bool equal, within;
   } cases[] = {
-      {host, L"/srv/games/shop/.korvanta/BACKUP/", true, true},
-      {host, L"/srv/Games/Shop/.korvanta/staging/../backup", true, true},
+      {host, L"/SRV/GAMES/SHOP/.KORVANTA/BACKUP/", true, true},
+      {L"/srv/az/AZ", L"/SRV/AZ/az", true, true},
+      {host, L"/srv/Games/Shop/.korvanta/staging/../backup/.", true, true},
       {host, L"\\srv\\Games\\Shop\\.korvanta\\backup\\2024\\old.bin", false, true},
       {host, L"/srv/Games/Shop/.korvanta/backup2", false, false},
       {host, L"/srv/Games/Shop/.korvanta", false, false},
       {host, L"/srv/Games/Shop/.korvanta/backup/../../../../etc", false, false},
-      {L"/srv/\u00C9t\u00E9", L"/srv/\u00E9t\u00E9", false, false},
-      {drive, L"d:/games/shop/.korvanta/backup/x", false, true},
+      {L"/srv/\u00C9t\u00E9/\u0130", L"/srv/\u00E9t\u00E9/i", false, false},  // only ASCII letters are folded
+      {L"C:\\PROGRA~1", L"C:\\Program Files", false, false},                  // short names are not resolved
+      {drive, L"d:/games//shop/.korvanta/backup/x", false, true},
       {drive, L"E:\\Games\\Shop\\.korvanta\\backup\\x", false, false},
       {drive, L"\\\\D\\Games\\Shop\\.korvanta\\backup\\x", false, false},
       {L"D:\\", L"d:\\games", false, true},
-      {L"D:\\", L"d:/", true, true},
+      {L"D:\\", L"d:/\\", true, true},
       {L"D:\\", L"E:\\games", false, false},
-      {L"\\\\srv\\share", L"//SRV/Share/games", false, true},
+      {L"\\\\srv\\share", L"//SRV/Share/games\\", false, true},
       {L"\\\\srv\\share", L"\\\\srv\\share2\\games", false, false},
       {L"/", L"/srv", false, true},
       {L"", L"", true, false},
@@ -63,8 +53,7 @@ TEST(PathCompare, RelativePathsAreResolvedAgainstTheCurrentDirectory) {
       platform::path_text::join(platform::utf8_to_wide(std::filesystem::current_path().string()), L"backup");
   EXPECT_TRUE(paths_equal(L".\\a\\..\\backup\\", backup));
   EXPECT_TRUE(is_within(backup, L"backup/2024/old.bin"));
-  EXPECT_FALSE(is_within(backup, L"backup2"));
-  EXPECT_FALSE(is_within(backup, L"backup/../x"));
+  EXPECT_FALSE(is_within(backup, L"backup2") || is_within(backup, L"backup/../x"));
 }
 
 TEST(PathCompare, FileNameIsTheLastComponentInAnyAsciiCase) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
+
 #include "support/test_support.h"
 #include "update/apply.h"
 #include "update/reason_codes.h"
@@ -95,28 +97,23 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
   EXPECT_EQ(reason, reason::kFailedToLoadUpdateState);
 }
 
+// Forward slashes, "." segments and trailing separators in the directories;
+// other ASCII case and ".." segments in the root, which is only compared; a
+// byte-order mark, text after the document, null deletions, the deepest
+// nesting allowed, and the file's name in other letter case.
 TEST(UpdateState, AcceptsEveryTextualFormOfTheRightPlaces) {
-  // Forward slashes, "." segments and trailing separators for the
-  // directories; other ASCII case and ".." segments for the root, which is
-  // only compared.
-  const auto sloppy = [](const json& value, const char* key) {
-    std::wstring path = testing::wide(value.get<std::string>());
-    for (wchar_t& c : path) {
-      if (c == L'\\') c = L'/';
-      if (key[0] == 'i' && c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    }
+  Sample sample;
+  for (const char* key : {"install_root", "manifest_path", "backup_root", "staging_root"}) {
+    std::wstring path = testing::wide(sample.state[key].get<std::string>());
+    for (wchar_t& c : path) c = c == L'\\' ? L'/' : key[0] == 'i' ? std::towupper(c) : c;
     const std::size_t last = path.rfind(L'/');
-    return path.substr(0, last) + (key[0] == 'i' ? L"/./X/../" : L"/./") + path.substr(last + 1) +
-           (key[0] == 'm' ? L"" : L"/");
-  };
-  Sample sloppy_roots, bom_null_and_deep;
-  for (const char* key : {"install_root", "manifest_path", "backup_root", "staging_root"})
-    sloppy_roots.state[key] = utf8(sloppy(sloppy_roots.state[key], key));
-  EXPECT_EQ(sloppy_roots.apply_text(sloppy_roots.state.dump()), "");
-  bom_null_and_deep.state["deletions"] = nullptr;
-  bom_null_and_deep.state["manifest"]["metadata"] = json::parse(nested(kMaxStateDepth - 2));
-  EXPECT_EQ(bom_null_and_deep.apply_text("\xEF\xBB\xBF" + bom_null_and_deep.state.dump() + " trailing text",
-                                         bom_null_and_deep.data_dir + L"\\Update-State.JSON"),
+    path = path.substr(0, last) + (key[0] == 'i' ? L"/./X/../" : L"/./") + path.substr(last + 1);
+    sample.state[key] = utf8(key[0] == 'm' ? path : path + L"/");
+  }
+  sample.state["deletions"] = nullptr;
+  sample.state["manifest"]["metadata"] = json::parse(nested(kMaxStateDepth - 2));
+  EXPECT_EQ(sample.apply_text("\xEF\xBB\xBF" + sample.state.dump() + " trailing text",
+                              sample.data_dir + L"\\Update-State.JSON"),
             "");
 }
 
