@@ -30,8 +30,9 @@ LRESULT CALLBACK hold(int code, WPARAM remove, LPARAM message) {
 }
 
 // A message for each status would fill the window's queue (10000 messages on
-// Windows), which would then refuse the owner's close. A close that never
-// comes fails by the test's time limit.
+// Windows), which would then refuse the owner's close; Wine's queue has no
+// such limit, so the status messages taken are counted too. A close that
+// never comes fails by the test's time limit.
 TEST(ProgressWindow, IgnoresTheUsersCloseAndTakesAFloodOfStatusesWhileBusyAsOneRepaint) {
   auto progress = std::make_unique<ProgressWindow>(L"Shop Updater", L"Shop", false);
   const HWND window = progress->window_handle();
