@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -10,8 +11,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 #include "manifest/build_manifest.h"
@@ -52,20 +51,13 @@ std::string relative_to(const std::wstring& base, const std::wstring& path) {
 
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
-#ifdef _WIN32
-  const auto pid = static_cast<unsigned long>(GetCurrentProcessId());
-#else
-  const auto pid = static_cast<unsigned long>(getpid());
-#endif
-  const fs::path dir = fs::temp_directory_path() /
-                       ("korvanta-test-" + std::to_string(pid) + "-" +
-                        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-                        std::to_string(counter++));
-  fs::create_directories(dir);
+  const auto stamp = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  fs::path dir;
+  do dir = fs::temp_directory_path() / ("korvanta-test-" + stamp + "-" + std::to_string(counter++));
+  while (!fs::create_directory(dir));  // another test program may have taken the name
   path_ = wide(generic(fs::absolute(dir)));
 #ifdef _WIN32
-  for (wchar_t& c : path_)
-    if (c == L'/') c = L'\\';
+  std::replace(path_.begin(), path_.end(), L'/', L'\\');
 #endif
 }
 
@@ -139,11 +131,8 @@ Installation::Installation(const std::wstring& root_name)
       backup(data_dir + L"\\backup\\build-1"),
       manifest(data_dir + L"\\build-manifest.json"),
       log(data_dir + L"\\logs\\updater.log") {
-  state = {{"install_root", utf8(root)},
-           {"manifest_path", utf8(manifest)},
-           {"backup_root", utf8(backup)},
-           {"staging_root", utf8(data_dir + L"\\staging")},
-           {"deletions", nlohmann::json::array()},
+  state = {{"install_root", utf8(root)}, {"manifest_path", utf8(manifest)}, {"backup_root", utf8(backup)},
+           {"staging_root", utf8(data_dir + L"\\staging")}, {"deletions", nlohmann::json::array()},
            {"replacements", nlohmann::json::array()},
            {"manifest",
             {{"id", "build-2"}, {"id_mod", "mod-7"}, {"channel", "stable"}, {"version", "2.0.0"},
@@ -158,10 +147,8 @@ void Installation::install(const std::wstring& relative, const std::string& byte
 
 void Installation::replace(const std::wstring& relative, const std::string& bytes) {
   write_file(staged_path(relative), bytes);
-  state["replacements"].push_back({{"path", utf8(relative)},
-                                   {"staged_path", utf8(staged_path(relative))},
-                                   {"size", bytes.size()},
-                                   {"sha256", sha256_of(bytes)}});
+  state["replacements"].push_back({{"path", utf8(relative)}, {"staged_path", utf8(staged_path(relative))},
+                                   {"size", bytes.size()}, {"sha256", sha256_of(bytes)}});
 }
 
 void Installation::write_state() const { write_file(state_path, state.dump(2)); }
