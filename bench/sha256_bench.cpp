@@ -1,6 +1,6 @@
 // Sha256::update on 128 KiB blocks against OpenSSL's SHA-256 in the same
-// process, the reference taking turns with ours. OpenSSL serves only as the
-// yardstick here.
+// process, the reference taking turns with ours, timed by processor time.
+// OpenSSL serves only as the yardstick here.
 //
 //   sha256_bench [--engine sha|avx2|ssse3|portable|simd] [--mib N] [--repetitions N]
 //
@@ -77,10 +77,16 @@ int main(int argc, char** argv) {
   // Warm both up (page faults, frequency), then take turns.
   ours(buffer, blocks / 8);
   openssl(buffer, blocks / 8);
-  double best_ours = 1e300, best_reference = 1e300;
+  // Processor time decides (the machine may be shared); the wall clock is
+  // shown beside it.
+  double best_ours = 1e300, best_reference = 1e300, wall_ours = 1e300, wall_reference = 1e300;
   for (int i = 0; i < repetitions; ++i) {
-    best_ours = std::min(best_ours, bench::best_time(1, [&] { ours(buffer, blocks); }));
-    best_reference = std::min(best_reference, bench::best_time(1, [&] { openssl(buffer, blocks); }));
+    wall_ours = std::min(wall_ours, bench::best_time(1, [&] {
+      best_ours = std::min(best_ours, bench::best_cpu_time(1, [&] { ours(buffer, blocks); }));
+    }));
+    wall_reference = std::min(wall_reference, bench::best_time(1, [&] {
+      best_reference = std::min(best_reference, bench::best_cpu_time(1, [&] { openssl(buffer, blocks); }));
+    }));
   }
   const double ours_mib_s = mib / best_ours;
   const double reference_mib_s = mib / best_reference;
@@ -88,13 +94,15 @@ int main(int argc, char** argv) {
   const std::string& key = options->key;
 
   std::printf("SHA-256, %d MiB as 128 KiB updates, best of %d\n", mib, repetitions);
-  std::printf("  %-44s %10s\n", "", "MiB/s");
-  std::printf("  %-44s %10.1f\n", (std::string("Sha256::update (") + sha256_detail::engine_name(engine) + ")").c_str(),
-              ours_mib_s);
-  std::printf("  %-44s %10.1f\n",
+  std::printf("  %-44s %10s %10s\n", "", "MiB/s", "wall");
+  std::printf("  %-44s %10.1f %10.1f\n",
+              (std::string("Sha256::update (") + sha256_detail::engine_name(engine) + ")").c_str(), ours_mib_s,
+              mib / wall_ours);
+  std::printf("  %-44s %10.1f %10.1f\n",
               (std::string("OpenSSL ") + (mask ? std::string("OPENSSL_ia32cap=") + mask : "(all extensions)")).c_str(),
-              reference_mib_s);
-  std::printf("  %-44s %10.3f\n", "ratio", ours_mib_s / reference_mib_s);
+              reference_mib_s, mib / wall_reference);
+  std::printf("  %-44s %10.3f %10.3f\n", "ratio", ours_mib_s / reference_mib_s, wall_reference / wall_ours);
+  std::printf("  (MiB per second of processor time; wall: per second of wall-clock time)\n");
   bench::print_name(key, sha256_detail::engine_name(engine));
   bench::print_result(key, ours_mib_s);
   bench::print_result(key + "_openssl", reference_mib_s);
