@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -20,9 +21,30 @@ constexpr std::array<std::uint32_t, 8> kInitialState = {
     0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
 };
 
+struct EngineEntry {
+  sha256_detail::Engine engine;
+  sha256_detail::CompressFunction compress;
+  const char* name;
+};
+
+// Every engine, fastest first: best_engine() takes the first one the
+// processor can run.
+constexpr EngineEntry kEngines[] = {
+    {sha256_detail::Engine::sha_extensions, &sha256_detail::compress_sha_extensions, "SHA extensions"},
+    {sha256_detail::Engine::simd_avx2, &sha256_detail::compress_simd_avx2, "AVX2 schedule"},
+    {sha256_detail::Engine::simd_ssse3, &sha256_detail::compress_simd_ssse3, "SSSE3 schedule"},
+    {sha256_detail::Engine::portable, &sha256_detail::compress_portable, "portable"},
+};
+
+const EngineEntry& entry_for(sha256_detail::Engine engine) noexcept {
+  for (const auto& entry : kEngines) {
+    if (entry.engine == engine) return entry;
+  }
+  return kEngines[std::size(kEngines) - 1];
+}
+
 sha256_detail::CompressFunction compress_function_for(sha256_detail::Engine engine) noexcept {
-  return engine == sha256_detail::Engine::sha_extensions ? &sha256_detail::compress_sha_extensions
-                                                          : &sha256_detail::compress_portable;
+  return entry_for(engine).compress;
 }
 
 // The engine every hasher uses; chosen once, on first use.
@@ -111,23 +133,27 @@ std::string sha256_file_hex(const std::wstring& path) {
 namespace sha256_detail {
 
 Engine best_engine() noexcept {
-  return sha_extensions_supported() ? Engine::sha_extensions : Engine::portable;
+  for (const auto& entry : kEngines) {
+    if (engine_supported(entry.engine)) return entry.engine;
+  }
+  return Engine::portable;
 }
 
 Engine active_engine() noexcept {
-  return active_compress().load(std::memory_order_relaxed) == &compress_sha_extensions ? Engine::sha_extensions
-                                                                                       : Engine::portable;
+  const CompressFunction active = active_compress().load(std::memory_order_relaxed);
+  for (const auto& entry : kEngines) {
+    if (entry.compress == active) return entry.engine;
+  }
+  return Engine::portable;
 }
 
 bool use_engine(Engine engine) noexcept {
-  if (engine == Engine::sha_extensions && !sha_extensions_supported()) return false;
+  if (!engine_supported(engine)) return false;
   active_compress().store(compress_function_for(engine), std::memory_order_relaxed);
   return true;
 }
 
-const char* engine_name(Engine engine) noexcept {
-  return engine == Engine::sha_extensions ? "SHA extensions" : "portable";
-}
+const char* engine_name(Engine engine) noexcept { return entry_for(engine).name; }
 
 }  // namespace sha256_detail
 }  // namespace korvanta

@@ -1,7 +1,7 @@
 #pragma once
 // The block functions behind Sha256 and the choice between them. The product
 // never calls anything here: Sha256 picks the fastest engine the processor
-// offers on first use. Tests and benchmarks use it to run both engines on one
+// offers on first use. Tests and benchmarks use it to run every engine on one
 // machine.
 #include <cstddef>
 #include <cstdint>
@@ -24,21 +24,30 @@ alignas(64) inline constexpr std::uint32_t kRoundConstants[64] = {
 enum class Engine {
   portable,        // plain C++, any processor
   sha_extensions,  // x86 SHA instructions (with SSSE3 and SSE4.1)
+  // x86 without SHA instructions: the message schedule in vector registers,
+  // the rounds in general registers.
+  simd_ssse3,  // SSSE3, one block at a time
+  simd_avx2,   // AVX2, two blocks' schedules at once; BMI1 and BMI2 in the rounds
 };
 
 // Compresses count whole 64-byte blocks into state (eight words, FIPS 180-4
-// order a..h). Both engines give the same state for the same input.
+// order a..h). Every engine gives the same state for the same input.
 using CompressFunction = void (*)(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) noexcept;
 
 void compress_portable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) noexcept;
 
-// True when this processor can run the SHA-extension engine (asked once with
-// CPUID, then remembered). Always false on processors other than x86.
+// True when this processor (and, for AVX2, the operating system) can run
+// engine: asked once with CPUID, then remembered. Only the portable engine
+// runs on processors other than x86.
+bool engine_supported(Engine engine) noexcept;
+
+// engine_supported(Engine::sha_extensions).
 bool sha_extensions_supported() noexcept;
 
-// The SHA-extension engine; only to be called when
-// sha_extensions_supported() is true.
+// The x86 engines; each only to be called when engine_supported() says so.
 void compress_sha_extensions(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) noexcept;
+void compress_simd_ssse3(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) noexcept;
+void compress_simd_avx2(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) noexcept;
 
 // The engine Sha256 uses now.
 Engine active_engine() noexcept;
@@ -48,7 +57,8 @@ Engine active_engine() noexcept;
 // is hashing.
 bool use_engine(Engine engine) noexcept;
 
-// Sha256's choice on this processor: the SHA extensions where available.
+// Sha256's choice on this processor, the first it can run of: the SHA
+// extensions, the AVX2 schedule, the SSSE3 schedule, the portable engine.
 Engine best_engine() noexcept;
 
 const char* engine_name(Engine engine) noexcept;

@@ -1,14 +1,13 @@
-// SHA-256 blocks with the x86 SHA instructions, and the CPUID test that says
-// whether this processor has them. Only the functions below are compiled for
-// those instructions (target attributes), so the rest of the program runs on
-// any x86 processor and needs no special compiler flags; the 32-bit build
+// SHA-256 blocks with the x86 SHA instructions (sha256_cpu.cpp says whether
+// this processor has them). Only the functions below are compiled for those
+// instructions (target attributes), so the rest of the program runs on any
+// x86 processor and needs no special compiler flags; the 32-bit build
 // included (the engine needs no more than the eight XMM registers there,
 // spilling a few values on i686).
 #include "manifest/sha256_engine.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #define KORVANTA_SHA256_X86 1
-#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -18,18 +17,6 @@ namespace korvanta::sha256_detail {
 namespace {
 
 #define KORVANTA_SHA_TARGET __attribute__((target("sha,sse4.1,ssse3")))
-
-bool processor_has_sha_extensions() noexcept {
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-  const bool sse2 = (edx & (1u << 26)) != 0;
-  const bool ssse3 = (ecx & (1u << 9)) != 0;   // PSHUFB, PALIGNR
-  const bool sse41 = (ecx & (1u << 19)) != 0;  // PBLENDW
-  // __get_cpuid_count fails when leaf 7 is beyond the processor's highest.
-  if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
-  const bool sha = (ebx & (1u << 29)) != 0;
-  return sse2 && ssse3 && sse41 && sha;
-}
 
 // The next four schedule words W[t..t+3] from the previous sixteen, held as
 // W[t-16..t-13] in w0 up to W[t-4..t-1] in w3.
@@ -50,11 +37,6 @@ KORVANTA_SHA_TARGET inline void four_rounds(__m128i& abef, __m128i& cdgh, __m128
 }
 
 }  // namespace
-
-bool sha_extensions_supported() noexcept {
-  static const bool supported = processor_has_sha_extensions();
-  return supported;
-}
 
 KORVANTA_SHA_TARGET void compress_sha_extensions(std::uint32_t* state, const std::uint8_t* blocks,
                                                  std::size_t count) noexcept {
@@ -106,8 +88,6 @@ KORVANTA_SHA_TARGET void compress_sha_extensions(std::uint32_t* state, const std
 #undef KORVANTA_SHA_TARGET
 
 #else  // not x86
-
-bool sha_extensions_supported() noexcept { return false; }
 
 void compress_sha_extensions(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) noexcept {
   compress_portable(state, blocks, count);
