@@ -7,6 +7,7 @@
 #include "log/run_log.h"
 #include "platform/process.h"
 #include "update/apply.h"
+#include "update/reason_codes.h"
 
 namespace korvanta {
 namespace {
@@ -55,7 +56,7 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
   } catch (const std::exception& e) {
     reason = e.what();
   } catch (...) {
-    reason = "unexpected_error";
+    reason = reason::kUnexpectedError;
   }
   if (!applied) {
     log.write_line("Apply failed: " + reason);

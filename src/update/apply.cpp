@@ -42,28 +42,36 @@ bool exists(ApplyFileSystem& fs, const std::wstring& path, bool& found, std::str
   return true;
 }
 
-// The rename-or-copy move shared by move_file and install_staged_file. With
-// source_removal_required false, a copied source that cannot be removed is
-// left behind and the move still counts.
-bool move_with_fallback(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to,
-                        bool source_removal_required, std::string& reason) {
+// A rename, or where the rename fails a copy and the removal of the source.
+bool move_file(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to, std::string& reason) {
   if (auto error = fs.create_directories(path_text::parent_path(to))) return fail(reason, error);
   if (!fs.rename(from, to)) return true;
   // The rename's own error is not reported: the copy decides.
   if (auto error = fs.copy_file(from, to)) return fail(reason, error);
-  if (auto error = fs.remove(from); error && source_removal_required) return fail(reason, error);
+  if (auto error = fs.remove(from)) return fail(reason, error);
   return true;
 }
 
-bool move_file(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to, std::string& reason) {
-  return move_with_fallback(fs, from, to, true, reason);
-}
+// Beside a staged file that could not be renamed into place: its copy.
+constexpr const wchar_t* kStagedCopySuffix = L".korvanta-copy";
 
-// A staged file that had to be copied may stay in the staging root; the
+// A staged file that cannot be renamed into place (held by a scanner that
+// does not share deletion, say) is copied beside itself and that copy renamed
+// into place, so an interrupted copy never leaves part of a file installed;
+// the staged file and any copy left over stay in the staging root until the
 // clean-up removes it.
 bool install_staged_file(ApplyFileSystem& fs, const std::wstring& staged, const std::wstring& target,
                          std::string& reason) {
-  return move_with_fallback(fs, staged, target, false, reason);
+  if (auto error = fs.create_directories(path_text::parent_path(target))) return fail(reason, error);
+  if (!fs.rename(staged, target)) return true;
+  const std::wstring copy = staged + kStagedCopySuffix;
+  if (auto error = fs.copy_file(staged, copy)) return fail(reason, error);
+  if (auto error = fs.rename(copy, target)) {
+    fs.remove(copy);
+    return fail(reason, error);
+  }
+  fs.remove(staged);
+  return true;
 }
 
 bool backup_before_delete(ApplyFileSystem& fs, const UpdateState& state, const std::string& relative,
@@ -78,14 +86,23 @@ bool backup_before_delete(ApplyFileSystem& fs, const UpdateState& state, const s
   return true;
 }
 
-bool replace_file(ApplyFileSystem& fs, const UpdateState& state, const std::string& relative,
-                  const std::wstring& staged, std::string& reason) {
-  const std::wstring target = join_relative(state.install_root, relative);
-  const std::wstring backup = join_relative(state.backup_root, relative);
+bool replace_file(ApplyFileSystem& fs, const UpdateState& state, const Replacement& replacement,
+                  std::string& reason) {
+  const std::wstring target = join_relative(state.install_root, replacement.path);
+  const std::wstring backup = join_relative(state.backup_root, replacement.path);
   bool had_target = false;
   if (!exists(fs, target, had_target, reason)) return false;
-  if (had_target && !move_file(fs, target, backup, reason)) return false;
-  if (install_staged_file(fs, staged, target, reason)) return true;
+  if (had_target) {
+    // A backup already in place and the new version installed: an earlier
+    // run of this update installed the file by a copy and stopped before it
+    // removed the staged one. Moving the new version into the backup would
+    // put it over the player's original.
+    bool backed_up = false;
+    if (!exists(fs, backup, backed_up, reason)) return false;
+    if (backed_up && holds_announced_content(fs, target, replacement)) return true;
+    if (!move_file(fs, target, backup, reason)) return false;
+  }
+  if (install_staged_file(fs, replacement.staged_path, target, reason)) return true;
   if (had_target) {
     // Put the old file back; should that fail too, it is still the backup,
     // and the installation's failure is what the launcher must hear.
@@ -131,8 +148,13 @@ bool apply_deletions(ApplyFileSystem& fs, const UpdateState& state, std::string&
 bool apply_replacements(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
   for (const auto& entry : state_list(state.document.at("replacements"))) {
     Replacement replacement;
-    if (!verify_staged_file(entry, state.staging_root, fs, replacement, reason)) return false;
-    if (!replace_file(fs, state, replacement.path, replacement.staged_path, reason)) return false;
+    const StagedCheck check = verify_staged_file(entry, state.staging_root, fs, replacement, reason);
+    // The staged file is gone and its new version installed: an earlier run
+    // of this update got this far before it was interrupted.
+    if (check == StagedCheck::missing &&
+        holds_announced_content(fs, join_relative(state.install_root, replacement.path), replacement))
+      continue;
+    if (check != StagedCheck::verified || !replace_file(fs, state, replacement, reason)) return false;
   }
   return true;
 }

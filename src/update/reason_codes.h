@@ -19,6 +19,7 @@ inline constexpr const char* kStagedFileSizeMismatch = "staged_file_size_mismatc
 inline constexpr const char* kStagedFileHashMismatch = "staged_file_hash_mismatch";
 inline constexpr const char* kInvalidUpdateManifest = "invalid_update_manifest";
 inline constexpr const char* kFailedToOpenFile = "failed_to_open_file";
+inline constexpr const char* kFailedToWriteFile = "failed_to_write_file";
 inline constexpr const char* kUnexpectedError = "unexpected_error";
 
 }  // namespace korvanta::reason
