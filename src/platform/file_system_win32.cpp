@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/error.h"
 #include "platform/full_path.h"
 #include "platform/handle_win32.h"
 #include "platform/lock_retry_win32.h"
 #include "platform/path_text.h"
+#include "platform/tree_removal.h"
 
 namespace korvanta::platform {
 namespace {
@@ -75,41 +78,34 @@ std::error_code delete_file_forcing(const std::wstring& path, DWORD attributes) 
   return error;
 }
 
-std::error_code remove_tree(const std::wstring& directory) {
+// Removes what a directory holds but its subdirectories, whose paths it
+// adds to subdirectories. Links and junctions are removed themselves, never
+// entered. Returns the first error and goes on after it.
+std::error_code empty_directory(const std::wstring& directory, std::vector<std::wstring>& subdirectories) {
   std::error_code first;
   WIN32_FIND_DATAW entry{};
   const std::wstring pattern = file_api_path(path_text::join(directory, L"*"));
   HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) {
     const auto error = last_os_error();
-    if (!is_not_found_code(static_cast<DWORD>(error.value()))) first = error;
-  } else {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path_text::join(directory, name);
-      const DWORD attributes = entry.dwFileAttributes;
-      std::error_code error;
-      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // A junction or link: remove the link only, never enter it.
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-          if (!RemoveDirectoryW(file_api_path(child).c_str())) error = last_os_error();
-        } else {
-          error = delete_file_forcing(child, attributes);
-        }
-      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        error = remove_tree(child);
-      } else {
-        error = delete_file_forcing(child, attributes);
-      }
-      if (error && !first) first = error;
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
   }
-  if (!RemoveDirectoryW(file_api_path(directory).c_str())) {
-    const auto error = last_os_error();
-    if (!first && !is_not_found_code(static_cast<DWORD>(error.value()))) first = error;
-  }
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring child = path_text::join(directory, name);
+    const DWORD attributes = entry.dwFileAttributes;
+    std::error_code error;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      subdirectories.push_back(child);
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!RemoveDirectoryW(file_api_path(child).c_str())) error = last_os_error();
+    } else {
+      error = delete_file_forcing(child, attributes);
+    }
+    if (error && !first) first = error;
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
   return first;
 }
 
@@ -153,6 +149,15 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
   return status;
 }
 
+std::optional<FileIdentity> file_identity(const std::wstring& path) {
+  const UniqueHandle handle(CreateFileW(file_api_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber, combine(info.nFileIndexHigh, info.nFileIndexLow)};
+}
+
 std::error_code rename_path(const std::wstring& from, const std::wstring& to) {
   const std::wstring source = file_api_path(from), target = file_api_path(to);
   return as_error(retry_while_locked([&] {
@@ -188,7 +193,11 @@ std::error_code remove_all(const std::wstring& path) {
     return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
   }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return remove_path(path);
-  return remove_tree(path);
+  return remove_tree_iteratively(path, empty_directory, [](const std::wstring& directory) {
+    if (RemoveDirectoryW(file_api_path(directory).c_str())) return std::error_code{};
+    const auto error = last_os_error();
+    return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
+  });
 }
 
 bool is_not_found_error(const std::error_code& error) {

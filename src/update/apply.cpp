@@ -1,12 +1,15 @@
 #include "update/apply.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "manifest/build_manifest.h"
 #include "manifest/relative_path.h"
 #include "platform/error.h"
+#include "platform/lock_file.h"
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "update/apply_file_system.h"
@@ -18,6 +21,9 @@ namespace korvanta {
 namespace {
 
 namespace path_text = platform::path_text;
+
+// In the data directory while an updater works on the installation.
+constexpr const wchar_t* kLockFileName = L"updater.lock";
 
 bool fail(std::string& reason, const std::error_code& error) {
   reason = platform::os_error_text(error);
@@ -113,32 +119,63 @@ bool replace_file(ApplyFileSystem& fs, const UpdateState& state, const Replaceme
   return false;
 }
 
-// The paths that "replacements" will install, ASCII-lowered as the file
-// system compares them. Entries the replacement check will refuse are left
-// out; that check reports them in its turn.
-std::set<std::string> replacement_targets(const UpdateState& state) {
-  std::set<std::string> targets;
+// The paths that "replacements" will install. Entries the replacement check
+// will refuse are left out; that check reports them in its turn.
+std::vector<std::string> replacement_targets(const UpdateState& state) {
+  std::vector<std::string> targets;
   for (const auto& entry : state_list(state.document.at("replacements"))) {
     if (auto relative = normalize_relative_path(entry.at("path").get_ref<const std::string&>()))
-      targets.insert(to_lower_ascii(std::move(*relative)));
+      targets.push_back(std::move(*relative));
   }
   return targets;
 }
 
+// Whether a deletion names a file that a replacement names too, in the same
+// spelling up to ASCII case or, for a file that is there, in any spelling
+// that Windows resolves to that file (letter case beyond ASCII, trailing dots
+// and spaces, a short name).
+class ReplacedFiles {
+ public:
+  ReplacedFiles(ApplyFileSystem& fs, const UpdateState& state) : fs_(fs), state_(state) {
+    for (const std::string& target : replacement_targets(state)) {
+      names_.insert(to_lower_ascii(target));
+      paths_.push_back(join_relative(state.install_root, target));
+    }
+  }
+  bool contain(const std::string& relative) {
+    if (names_.count(to_lower_ascii(relative)) != 0) return true;
+    const auto file = fs_.identity(join_relative(state_.install_root, relative));
+    if (!file) return false;
+    if (!identities_) {
+      identities_.emplace();
+      for (const std::wstring& path : paths_)
+        if (auto identity = fs_.identity(path)) identities_->push_back(*identity);
+    }
+    return std::find(identities_->begin(), identities_->end(), *file) != identities_->end();
+  }
+
+ private:
+  ApplyFileSystem& fs_;
+  const UpdateState& state_;
+  std::set<std::string> names_;
+  std::vector<std::wstring> paths_;
+  std::optional<std::vector<platform::FileIdentity>> identities_;  // of the targets there, once needed
+};
+
 bool apply_deletions(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
-  // A path that is also replaced is left to its replacement, which moves the
+  // A file that is also replaced is left to its replacement, which moves the
   // installed file into the backup root itself. Deleting it first would copy
   // whatever is installed over that backup: after an interrupted run, when
   // the launcher runs the same update again, that is the new version, and the
   // player's original would be gone.
-  const std::set<std::string> replaced = replacement_targets(state);
+  ReplacedFiles replaced(fs, state);
   for (const auto& entry : state_list(state.document.at("deletions"))) {
     const std::optional<std::string> relative = normalize_relative_path(entry.get_ref<const std::string&>());
     if (!relative) {
       reason = reason::kInvalidDeletionPath;
       return false;
     }
-    if (replaced.count(to_lower_ascii(*relative)) != 0) continue;
+    if (replaced.contain(*relative)) continue;
     if (!backup_before_delete(fs, state, *relative, reason)) return false;
     if (auto error = fs.remove(join_relative(state.install_root, *relative))) return fail(reason, error);
   }
@@ -183,6 +220,14 @@ void clean_up(ApplyFileSystem& fs, const UpdateState& state) {
 bool apply(const std::wstring& state_path, ApplyFileSystem& fs, std::string& reason) {
   UpdateState state;
   if (!load_update_state(state_path, state, reason)) return false;
+  // One updater at a time in an installation: two would back up and install
+  // the same files at once. Without a lock file (none can be made here) the
+  // update goes on as it would have.
+  platform::LockFile lock;
+  if (lock.acquire(path_text::join(state.data_dir, kLockFileName)) == platform::LockFile::Result::held_elsewhere) {
+    reason = reason::kUpdateAlreadyRunning;
+    return false;
+  }
   if (!apply_deletions(fs, state, reason)) return false;
   if (!apply_replacements(fs, state, reason)) return false;
   if (!write_manifest(fs, state, reason)) return false;

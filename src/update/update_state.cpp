@@ -133,8 +133,11 @@ bool load_update_state(const std::wstring& state_path, UpdateState& state, std::
     reason = reason::kInstallRootMismatch;
     return false;
   }
+  // The path itself must end in the file's name: one ending in a separator
+  // compares equal, but would have the manifest written into a directory of
+  // that name after every file had changed.
   state.manifest_path = wide_value(state.document, "manifest_path");
-  if (state.manifest_path.empty() ||
+  if (!file_name_is(state.manifest_path, L"build-manifest.json") ||
       !paths_equal(state.manifest_path, path_text::join(state.data_dir, L"build-manifest.json"))) {
     reason = reason::kManifestPathOutsideInstall;
     return false;

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "platform/error.h"
+#include "platform/path_text.h"
 #include "support/test_support.h"
 #include "update/apply_file_system.h"
 #include "update/reason_codes.h"
@@ -92,6 +93,8 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
     const char* a_bin;  // what is installed at data/a.bin afterwards
   } cases[] = {
       {"/deletions/4", "../x", reason::kInvalidDeletionPath, "a1"},
+      {"/deletions/4", "AUX", reason::kInvalidDeletionPath, "a1"},
+      {"/replacements/1/path", "docs/nul.txt", reason::kInvalidReplacementPath, "a2"},
       {"/replacements/1/path", "C:/x", reason::kInvalidReplacementPath, "a2"},
       {"/replacements/1/staged_path", "@/backup/build-1/data/a.bin", reason::kStagedFileOutsideStagingRoot, "a2"},
       {"/replacements/1/size", 6, reason::kStagedFileSizeMismatch, "a2"},
@@ -145,6 +148,29 @@ TEST(Apply, InstallsAnUpdateWhosePathsExceedTheClassicLengthLimit) {
 }
 
 #ifdef _WIN32
+// A deletion that names a replaced file in another spelling is left to the
+// replacement too: running the update again after a failure must not copy
+// the new version over the original's backup.
+TEST(Apply, ADeletionOfAReplacedFileInAnotherSpellingKeepsTheOriginal) {
+  for (std::wstring spelling : {L"\u00e9t\u00e9.pak. ", L"\u00c9T\u00c9.pak", L""}) {
+    testing::Installation install;
+    install.install(L"\u00e9t\u00e9.pak", "original");
+    if (spelling.empty()) {  // the short name
+      std::wstring name(MAX_PATH, L'\0');
+      name.resize(GetShortPathNameW(install.installed_path(L"\u00e9t\u00e9.pak").c_str(), name.data(), MAX_PATH));
+      spelling = platform::path_text::file_name(name);
+    }
+    install.remove(spelling);
+    install.replace(L"\u00e9t\u00e9.pak", "new");
+    install.replace(L"broken.bin", "x");
+    install.state["replacements"][1]["sha256"] = std::string(64, '0');
+    install.write_state();
+    std::string reason;
+    for (int run = 0; run < 2; ++run) EXPECT_FALSE(apply_update(install.state_path, reason));
+    EXPECT_EQ(testing::content(install.backup_path(L"\u00e9t\u00e9.pak")), "original") << testing::utf8(spelling);
+  }
+}
+
 // Another program holding a file open without sharing deletion (and, with
 // share 0, reading), released after a while or never.
 struct Held {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/lock_file.h"
 #include "support/test_support.h"
 #include "update/apply.h"
 #include "update/reason_codes.h"
@@ -46,6 +47,8 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
       {"/install_root", "", reason::kInstallRootMismatch},
       {"/manifest_path", utf8(sample.root) + "/build-manifest.json", reason::kManifestPathOutsideInstall},
       {"/manifest_path", "", reason::kManifestPathOutsideInstall},
+      {"/manifest_path", utf8(sample.manifest) + "/", reason::kManifestPathOutsideInstall},
+      {"/manifest_path", utf8(sample.manifest) + "\\.", reason::kManifestPathOutsideInstall},
       {"/backup_root", data, reason::kBackupRootOutsideInstall},
       {"/backup_root", data + "/backup2", reason::kBackupRootOutsideInstall},
       {"/backup_root", "", reason::kBackupRootOutsideInstall},
@@ -90,6 +93,11 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
   EXPECT_EQ(sample.apply_text(good, sample.root + L"\\update-state.json"), reason::kInvalidUpdateStateLocation);
   EXPECT_EQ(sample.apply_text(good, sample.root + L"\\korvanta\\update-state.json"),
             reason::kInvalidUpdateStateLocation);
+  {
+    platform::LockFile other_updater;
+    ASSERT_EQ(other_updater.acquire(sample.data_dir + L"\\updater.lock"), platform::LockFile::Result::acquired);
+    EXPECT_EQ(sample.apply_text(good), reason::kUpdateAlreadyRunning);
+  }
   std::string reason;
   EXPECT_FALSE(apply_update(sample.temp / L"Other\\.korvanta\\update-state.json", reason));
   EXPECT_EQ(reason, reason::kFailedToLoadUpdateState);
