@@ -84,7 +84,7 @@ RunServices default_services() {
   services.run_preview = run_preview;
   services.make_window = default_window_factory();
   services.wait_for_process = platform::wait_for_process_exit;
-  services.apply_update = apply_update;
+  services.apply_update = [](const std::wstring& state_path, std::string& reason) { return apply_update(state_path, reason); };
   services.restart_launcher = restart_launcher;
   services.sleep = platform::sleep_milliseconds;
   return services;

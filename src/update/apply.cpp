@@ -162,14 +162,16 @@ class ReplacedFiles {
   std::optional<std::vector<platform::FileIdentity>> identities_;  // of the targets there, once needed
 };
 
-bool apply_deletions(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
+bool apply_deletions(ApplyFileSystem& fs, const UpdateState& state, std::string& reason, ApplyFailure& where) {
   // A file that is also replaced is left to its replacement, which moves the
   // installed file into the backup root itself. Deleting it first would copy
   // whatever is installed over that backup: after an interrupted run, when
   // the launcher runs the same update again, that is the new version, and the
   // player's original would be gone.
   ReplacedFiles replaced(fs, state);
+  std::size_t index = 0;
   for (const auto& entry : state_list(state.document.at("deletions"))) {
+    where = {"/deletions/" + std::to_string(index++), entry.get<std::string>()};
     const std::optional<std::string> relative = normalize_relative_path(entry.get_ref<const std::string&>());
     if (!relative) {
       reason = reason::kInvalidDeletionPath;
@@ -182,8 +184,10 @@ bool apply_deletions(ApplyFileSystem& fs, const UpdateState& state, std::string&
   return true;
 }
 
-bool apply_replacements(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
+bool apply_replacements(ApplyFileSystem& fs, const UpdateState& state, std::string& reason, ApplyFailure& where) {
+  std::size_t index = 0;
   for (const auto& entry : state_list(state.document.at("replacements"))) {
+    where = {"/replacements/" + std::to_string(index++), entry.at("path").get<std::string>()};
     Replacement replacement;
     const StagedCheck check = verify_staged_file(entry, state.staging_root, fs, replacement, reason);
     // The staged file is gone and its new version installed: an earlier run
@@ -217,9 +221,9 @@ void clean_up(ApplyFileSystem& fs, const UpdateState& state) {
   fs.remove(state.state_file);
 }
 
-bool apply(const std::wstring& state_path, ApplyFileSystem& fs, std::string& reason) {
+bool apply(const std::wstring& state_path, ApplyFileSystem& fs, std::string& reason, ApplyFailure& where) {
   UpdateState state;
-  if (!load_update_state(state_path, state, reason)) return false;
+  if (!load_update_state(state_path, state, reason, where.place)) return false;
   // One updater at a time in an installation: two would back up and install
   // the same files at once. Without a lock file (none can be made here) the
   // update goes on as it would have.
@@ -228,31 +232,78 @@ bool apply(const std::wstring& state_path, ApplyFileSystem& fs, std::string& rea
     reason = reason::kUpdateAlreadyRunning;
     return false;
   }
-  if (!apply_deletions(fs, state, reason)) return false;
-  if (!apply_replacements(fs, state, reason)) return false;
+  if (!apply_deletions(fs, state, reason, where)) return false;
+  if (!apply_replacements(fs, state, reason, where)) return false;
+  where = {"/manifest", ""};
   if (!write_manifest(fs, state, reason)) return false;
+  where = {"clean-up", ""};
   clean_up(fs, state);
   return true;
 }
 
+// The file system of one apply, remembering the last error any call
+// reported, so that a reason taken from the system's message can be given
+// with its number.
+class ErrorRecorder : public ApplyFileSystem {
+ public:
+  explicit ErrorRecorder(ApplyFileSystem& fs) : fs_(fs) {}
+  std::error_code last_error;
+
+  platform::FileStatus status(const std::wstring& path, std::error_code& error) override {
+    const platform::FileStatus status = fs_.status(path, error);
+    return note(error), status;
+  }
+  std::optional<platform::FileIdentity> identity(const std::wstring& path) override { return fs_.identity(path); }
+  std::error_code create_directories(const std::wstring& path) override {
+    return note(fs_.create_directories(path));
+  }
+  std::error_code rename(const std::wstring& from, const std::wstring& to) override {
+    return note(fs_.rename(from, to));
+  }
+  std::error_code copy_file(const std::wstring& from, const std::wstring& to) override {
+    return note(fs_.copy_file(from, to));
+  }
+  std::error_code remove(const std::wstring& path) override { return note(fs_.remove(path)); }
+  std::error_code remove_all(const std::wstring& path) override { return note(fs_.remove_all(path)); }
+  std::string sha256_file_hex(const std::wstring& path) override { return fs_.sha256_file_hex(path); }
+  bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason) override {
+    return fs_.write_build_manifest(path, manifest, reason);
+  }
+
+ private:
+  std::error_code note(std::error_code error) {
+    if (error) last_error = error;
+    return error;
+  }
+  ApplyFileSystem& fs_;
+};
+
 }  // namespace
 
-bool apply_update_with(const std::wstring& state_path, std::string& reason, ApplyFileSystem& file_system) {
-  std::string failure;
+bool apply_update_with(const std::wstring& state_path, std::string& reason, ApplyFileSystem& file_system,
+                       ApplyFailure* failure) {
+  std::string why;
+  ApplyFailure where;
+  ErrorRecorder recorder(file_system);
   try {
-    if (apply(state_path, file_system, failure)) return true;
+    if (apply(state_path, recorder, why, where)) return true;
   } catch (const std::exception& e) {
-    failure = e.what();
+    why = e.what();
   } catch (...) {
-    failure.clear();
+    why.clear();
   }
-  reason = failure.empty() ? reason::kUnexpectedError : failure;
+  reason = why.empty() ? reason::kUnexpectedError : why;
+  if (failure != nullptr) {
+    *failure = std::move(where);
+    if (recorder.last_error && reason == platform::os_error_text(recorder.last_error))
+      failure->system_error = recorder.last_error.value();
+  }
   return false;
 }
 
-bool apply_update(const std::wstring& state_path, std::string& reason) {
+bool apply_update(const std::wstring& state_path, std::string& reason, ApplyFailure* failure) {
   PlatformFileSystem file_system;
-  return apply_update_with(state_path, reason, file_system);
+  return apply_update_with(state_path, reason, file_system, failure);
 }
 
 }  // namespace korvanta

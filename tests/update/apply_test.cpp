@@ -113,8 +113,15 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
     update.write_state();
     const Tree before = testing::snapshot(update.temp.path());
     std::string reason;
-    EXPECT_FALSE(apply_update(update.state_path, reason));
+    ApplyFailure failure;
+    EXPECT_FALSE(apply_update(update.state_path, reason, &failure));
     EXPECT_EQ(reason, c.reason) << c.pointer;
+    const std::string place = c.pointer.rfind("/manifest", 0) == 0
+                                  ? "/manifest"
+                                  : c.pointer.substr(0, c.pointer.find('/', c.pointer.find('/', 1) + 1));
+    const json& entry = update.state[json::json_pointer(place)];
+    EXPECT_EQ(failure.place + "|" + failure.path,
+              place + "|" + (place[1] == 'd' ? entry : place[1] == 'r' ? entry.at("path") : json("")).get<std::string>());
     const Tree after = testing::snapshot(update.temp.path());
     EXPECT_EQ(update.lost_files(before, after), "") << c.pointer;
     EXPECT_EQ(after.at("Game/data/a.bin"), c.a_bin) << c.pointer;
@@ -291,13 +298,15 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
       const Tree before = testing::snapshot(update.temp.path());
       FaultyFileSystem file_system(k, fault, update.state);
       // A stop unwinds like an unknown exception: nothing runs after it.
-      const bool applied = apply_update_with(update.state_path, reason, file_system);
+      ApplyFailure failure;
+      const bool applied = apply_update_with(update.state_path, reason, file_system, &failure);
       const std::string context = "fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(k);
       EXPECT_EQ(update.lost_files(before, testing::snapshot(update.temp.path())), "") << context;
       if (applied) continue;  // only the clean-up failed
       if (fault == Fault::fail_once || fault == Fault::fail_from_then_on) {
-        EXPECT_TRUE(reason == platform::os_error_text(FaultyFileSystem::injected()) ||
-                    reason == reason::kFailedToOpenFile) << context << ": " << reason;
+        const bool from_the_system = reason == platform::os_error_text(FaultyFileSystem::injected());
+        EXPECT_TRUE(from_the_system || reason == reason::kFailedToOpenFile) << context << ": " << reason;
+        EXPECT_EQ(failure.system_error, from_the_system ? FaultyFileSystem::injected().value() : 0) << context;
         EXPECT_EQ(testing::content(update.state_path), update.state.dump(2)) << context;
         EXPECT_FALSE(testing::content(update.manifest)) << context;
       }

@@ -29,10 +29,11 @@ struct Sample : testing::Installation {
     testing::write_file(path, text);
     const testing::Tree before = testing::snapshot(temp.path());
     std::string reason;
-    if (apply_update(path, reason)) return "";
+    if (apply_update(path, reason, &failure)) return "";
     EXPECT_EQ(testing::snapshot(temp.path()), before) << reason << " changed files";
     return reason;
   }
+  ApplyFailure failure;  // of the last refusal
   std::string apply_text(const std::string& text) { return apply_text(text, state_path); }
 };
 
@@ -79,8 +80,10 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
     else
       state[at] = value;
     EXPECT_EQ(sample.apply_text(state.dump()), expected) << pointer << " = " << value.dump();
+    EXPECT_EQ(sample.failure.place, value == json::array({1}) ? pointer + "/0" : pointer);
   }
   for (const char* text : {"[]", "\"x\"", "1"}) EXPECT_EQ(sample.apply_text(text), reason::kInvalidUpdateState);
+  EXPECT_EQ(sample.failure.place, kStateFilePlace);
 
   const std::string good = sample.state.dump();
   json deep = sample.state;
