@@ -7,6 +7,7 @@
 #include "log/run_log.h"
 #include "platform/process.h"
 #include "update/apply.h"
+#include "update/reason_codes.h"
 
 namespace korvanta {
 namespace {
@@ -55,7 +56,7 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
   } catch (const std::exception& e) {
     reason = e.what();
   } catch (...) {
-    reason = "unexpected_error";
+    reason = reason::kUnexpectedError;
   }
   if (!applied) {
     log.write_line("Apply failed: " + reason);
@@ -83,7 +84,7 @@ RunServices default_services() {
   services.run_preview = run_preview;
   services.make_window = default_window_factory();
   services.wait_for_process = platform::wait_for_process_exit;
-  services.apply_update = apply_update;
+  services.apply_update = [](const std::wstring& state_path, std::string& reason) { return apply_update(state_path, reason); };
   services.restart_launcher = restart_launcher;
   services.sleep = platform::sleep_milliseconds;
   return services;

@@ -7,12 +7,11 @@
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/path_text.h"
+#include "update/reason_codes.h"
 
 namespace korvanta {
 namespace {
 
-constexpr const char* kFailedToOpenFile = "failed_to_open_file";
-constexpr const char* kFailedToWriteFile = "failed_to_write_file";
 constexpr const wchar_t* kTemporarySuffix = L".tmp";
 
 // Copying the reason can itself run out of memory; the result stays false.
@@ -63,16 +62,16 @@ bool write_json_file(const std::wstring& path, const nlohmann::json& value, std:
     // the old manifest, never a truncated one. A temporary file left by such
     // a crash is simply overwritten next time.
     TemporaryFile temporary(path + kTemporarySuffix);
-    if (temporary.file().create(temporary.path())) return fail(reason, kFailedToOpenFile);
+    if (temporary.file().create(temporary.path())) return fail(reason, reason::kFailedToOpenFile);
     if (temporary.file().write(text) || temporary.file().flush() || temporary.file().close())
-      return fail(reason, kFailedToWriteFile);
-    if (platform::replace_file(temporary.path(), path)) return fail(reason, kFailedToOpenFile);
+      return fail(reason, reason::kFailedToWriteFile);
+    if (platform::replace_file(temporary.path(), path)) return fail(reason, reason::kFailedToOpenFile);
     temporary.commit();
     return true;
   } catch (const std::exception& e) {
     return fail(reason, e.what());
   } catch (...) {
-    return fail(reason, "unknown_error");
+    return fail(reason, reason::kUnexpectedError);
   }
 }
 

@@ -7,6 +7,23 @@ namespace {
 
 bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+// A name Windows keeps for a device, in any letter case, with or without an
+// extension and with spaces before it: opening such a file opens the device.
+bool is_device_name(std::string_view segment) {
+  std::string base(segment.substr(0, segment.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (const std::string_view name : {"con", "prn", "aux", "nul", "conin$", "conout$"})
+    if (base == name) return true;
+  const std::string_view stem = std::string_view(base).substr(0, 3);
+  if (stem != "com" && stem != "lpt") return false;
+  const std::string_view number = std::string_view(base).substr(3);
+  // A digit, or a superscript one, two or three.
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
 }  // namespace
 
 std::optional<std::string> normalize_relative_path(std::string_view path) {
@@ -23,7 +40,7 @@ std::optional<std::string> normalize_relative_path(std::string_view path) {
     const std::size_t slash = text.find('/', start);
     const std::size_t end = slash == std::string::npos ? text.size() : slash;
     const std::string_view segment(text.data() + start, end - start);
-    if (segment.empty() || segment == "." || segment == "..") return std::nullopt;
+    if (segment.empty() || segment == "." || segment == ".." || is_device_name(segment)) return std::nullopt;
     ++segments;
     start = slash == std::string::npos ? text.size() : slash + 1;
   }

@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <share.h>
+
+#include "platform/full_path.h"
 #else
 #include "platform/file_system.h"
 #endif
@@ -12,7 +14,7 @@ namespace korvanta::platform {
 
 AppendFile::AppendFile(const std::wstring& path) {
 #ifdef _WIN32
-  file_ = _wfsopen(path.c_str(), L"ab", _SH_DENYNO);
+  file_ = _wfsopen(file_api_path(path).c_str(), L"ab", _SH_DENYNO);
 #else
   file_ = std::fopen(fs_path(path).c_str(), "ab");
 #endif

@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "platform/error.h"
+#include "platform/full_path.h"
+#include "platform/lock_retry_win32.h"
 
 namespace korvanta::platform {
 namespace {
@@ -32,10 +34,16 @@ InputFile::~InputFile() { close(); }
 std::error_code InputFile::open(const std::wstring& path) {
   close();
   // Sharing everything: the launcher, an antivirus scanner or the game may
-  // hold the file, and a hash must not stop them renaming or deleting it.
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return last_os_error();
+  // hold the file, and a hash must not stop them renaming or deleting it. A
+  // scanner that holds a freshly staged file without sharing it is waited out.
+  const std::wstring target = file_api_path(path);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const DWORD result = retry_while_locked([&] {
+    handle = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  });
+  if (result != ERROR_SUCCESS) return make_os_error(static_cast<int>(result));
   handle_ = handle;
   return {};
 }
@@ -74,8 +82,8 @@ OutputFile::~OutputFile() { close(); }
 
 std::error_code OutputFile::create(const std::wstring& path) {
   close();
-  HANDLE handle =
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = CreateFileW(file_api_path(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_os_error();
   handle_ = handle;
   return {};
@@ -110,19 +118,24 @@ std::error_code OutputFile::close() noexcept {
 std::error_code replace_file(const std::wstring& from, const std::wstring& to) {
   // Windows refuses to replace a read-only file (ERROR_ACCESS_DENIED); Wine
   // replaces it. Asking first gives the same answer on both.
-  const DWORD attributes = GetFileAttributesW(to.c_str());
+  const std::wstring source = file_api_path(from), target = file_api_path(to);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
       !(attributes & FILE_ATTRIBUTE_DIRECTORY))
     return make_os_error(ERROR_ACCESS_DENIED);
   // MOVEFILE_WRITE_THROUGH: the call returns only once the rename is on the
   // disk, so a power cut after a reported success keeps the new file.
-  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return last_os_error();
+  const DWORD result = retry_while_locked([&] {
+    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? ERROR_SUCCESS
+               : GetLastError();
+  });
+  if (result != ERROR_SUCCESS) return make_os_error(static_cast<int>(result));
   return {};
 }
 
 std::error_code remove_file(const std::wstring& path) {
-  if (DeleteFileW(path.c_str())) return {};
+  if (DeleteFileW(file_api_path(path).c_str())) return {};
   const auto error = last_os_error();
   if (error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_PATH_NOT_FOUND) return {};
   return error;

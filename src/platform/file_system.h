@@ -5,6 +5,7 @@
 // they rest on std::filesystem.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -30,6 +31,19 @@ struct FileStatus {
 // exists == false and no error; any other failure (access refused on a
 // parent, say) gives exists == false and that error.
 FileStatus file_status(const std::wstring& path, std::error_code& error);
+
+// Which file a path resolves to, as the system knows it: the volume and the
+// file's index on it (device and inode on the host). Two spellings of one
+// file (letter case, trailing dots and spaces, a short name, a hard link)
+// give the same identity.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// Links followed. Nothing when the path names nothing or cannot be examined.
+std::optional<FileIdentity> file_identity(const std::wstring& path);
 
 // Moves a file (or directory) to a new path, replacing a file already there,
 // copying across volumes when the system can (MoveFileExW with

@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "platform/text.h"
@@ -40,6 +42,12 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
     result.size = size;
   }
   return result;
+}
+
+std::optional<FileIdentity> file_identity(const std::wstring& path) {
+  struct stat info {};
+  if (::stat(fs_path(path).c_str(), &info) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
 std::error_code rename_path(const std::wstring& from, const std::wstring& to) {

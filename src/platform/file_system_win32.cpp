@@ -2,9 +2,14 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/error.h"
+#include "platform/full_path.h"
 #include "platform/handle_win32.h"
+#include "platform/lock_retry_win32.h"
 #include "platform/path_text.h"
+#include "platform/tree_removal.h"
 
 namespace korvanta::platform {
 namespace {
@@ -29,7 +34,7 @@ bool is_not_found_code(DWORD code) {
 // attribute query describes the link itself, so open the target (no data
 // access, which no sharing mode can refuse) and ask the handle.
 FileStatus followed_status(const std::wstring& path, std::error_code& error) {
-  UniqueHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+  UniqueHandle handle(CreateFileW(file_api_path(path).c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle) {
@@ -49,10 +54,15 @@ FileStatus followed_status(const std::wstring& path, std::error_code& error) {
   return status;
 }
 
+// Win32 error code of a call that reports failure as FALSE.
+DWORD result_of(BOOL succeeded) { return succeeded ? ERROR_SUCCESS : GetLastError(); }
+
+std::error_code as_error(DWORD code) { return code == ERROR_SUCCESS ? std::error_code{} : make_os_error(static_cast<int>(code)); }
+
 bool delete_file(const std::wstring& path, std::error_code& error) {
-  if (DeleteFileW(path.c_str())) return true;
-  error = last_os_error();
-  return false;
+  const std::wstring target = file_api_path(path);
+  error = as_error(retry_while_locked([&] { return result_of(DeleteFileW(target.c_str())); }));
+  return !error;
 }
 
 // Below a directory being removed whole, read-only files are removed too
@@ -61,58 +71,51 @@ std::error_code delete_file_forcing(const std::wstring& path, DWORD attributes) 
   std::error_code error;
   if (delete_file(path, error)) return {};
   if (error.value() == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    SetFileAttributesW(file_api_path(path).c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     error.clear();
     if (delete_file(path, error)) return {};
   }
   return error;
 }
 
-std::error_code remove_tree(const std::wstring& directory) {
+// Removes what a directory holds but its subdirectories, whose paths it
+// adds to subdirectories. Links and junctions are removed themselves, never
+// entered. Returns the first error and goes on after it.
+std::error_code empty_directory(const std::wstring& directory, std::vector<std::wstring>& subdirectories) {
   std::error_code first;
   WIN32_FIND_DATAW entry{};
-  const std::wstring pattern = path_text::join(directory, L"*");
+  const std::wstring pattern = file_api_path(path_text::join(directory, L"*"));
   HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) {
     const auto error = last_os_error();
-    if (!is_not_found_code(static_cast<DWORD>(error.value()))) first = error;
-  } else {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path_text::join(directory, name);
-      const DWORD attributes = entry.dwFileAttributes;
-      std::error_code error;
-      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // A junction or link: remove the link only, never enter it.
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-          if (!RemoveDirectoryW(child.c_str())) error = last_os_error();
-        } else {
-          error = delete_file_forcing(child, attributes);
-        }
-      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        error = remove_tree(child);
-      } else {
-        error = delete_file_forcing(child, attributes);
-      }
-      if (error && !first) first = error;
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
   }
-  if (!RemoveDirectoryW(directory.c_str())) {
-    const auto error = last_os_error();
-    if (!first && !is_not_found_code(static_cast<DWORD>(error.value()))) first = error;
-  }
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring child = path_text::join(directory, name);
+    const DWORD attributes = entry.dwFileAttributes;
+    std::error_code error;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      subdirectories.push_back(child);
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!RemoveDirectoryW(file_api_path(child).c_str())) error = last_os_error();
+    } else {
+      error = delete_file_forcing(child, attributes);
+    }
+    if (error && !first) first = error;
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
   return first;
 }
 
 }  // namespace
 
-std::filesystem::path fs_path(const std::wstring& path) { return std::filesystem::path(path); }
+std::filesystem::path fs_path(const std::wstring& path) { return std::filesystem::path(file_api_path(path)); }
 
 std::error_code create_directories(const std::wstring& path) {
   if (path.empty()) return make_os_error(ERROR_PATH_NOT_FOUND);
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(file_api_path(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {};
     return make_os_error(ERROR_ALREADY_EXISTS);
@@ -121,11 +124,11 @@ std::error_code create_directories(const std::wstring& path) {
   if (!parent.empty() && parent != path) {
     if (auto error = create_directories(parent)) return error;
   }
-  if (CreateDirectoryW(path.c_str(), nullptr)) return {};
+  if (CreateDirectoryW(file_api_path(path).c_str(), nullptr)) return {};
   const auto error = last_os_error();
   // Lost a race with another creator, or the path ended in a separator that
   // named the directory just made.
-  const DWORD now = GetFileAttributesW(path.c_str());
+  const DWORD now = GetFileAttributesW(file_api_path(path).c_str());
   if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY)) return {};
   return error;
 }
@@ -133,7 +136,7 @@ std::error_code create_directories(const std::wstring& path) {
 FileStatus file_status(const std::wstring& path, std::error_code& error) {
   error.clear();
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+  if (!GetFileAttributesExW(file_api_path(path).c_str(), GetFileExInfoStandard, &data)) {
     const auto failure = last_os_error();
     if (!is_not_found_code(static_cast<DWORD>(failure.value()))) error = failure;
     return {};
@@ -146,38 +149,55 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
   return status;
 }
 
+std::optional<FileIdentity> file_identity(const std::wstring& path) {
+  const UniqueHandle handle(CreateFileW(file_api_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber, combine(info.nFileIndexHigh, info.nFileIndexLow)};
+}
+
 std::error_code rename_path(const std::wstring& from, const std::wstring& to) {
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return {};
-  return last_os_error();
+  const std::wstring source = file_api_path(from), target = file_api_path(to);
+  return as_error(retry_while_locked([&] {
+    return result_of(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+  }));
 }
 
 std::error_code copy_file(const std::wstring& from, const std::wstring& to) {
-  if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return {};
-  return last_os_error();
+  const std::wstring source = file_api_path(from), target = file_api_path(to);
+  return as_error(retry_while_locked([&] { return result_of(CopyFileW(source.c_str(), target.c_str(), FALSE)); }));
 }
 
 std::error_code remove_path(const std::wstring& path) {
   // The attribute query describes a link itself, so a link to a directory
   // (or a junction) is removed as the directory entry it is.
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const std::wstring target = file_api_path(path);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const auto error = last_os_error();
     return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
   }
-  const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
-  if (removed) return {};
-  const auto error = last_os_error();
-  return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
+  const DWORD result = retry_while_locked([&] {
+    return result_of((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(target.c_str())
+                                                              : DeleteFileW(target.c_str()));
+  });
+  return is_not_found_code(result) ? std::error_code{} : as_error(result);
 }
 
 std::error_code remove_all(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(file_api_path(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const auto error = last_os_error();
     return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
   }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return remove_path(path);
-  return remove_tree(path);
+  return remove_tree_iteratively(path, empty_directory, [](const std::wstring& directory) {
+    if (RemoveDirectoryW(file_api_path(directory).c_str())) return std::error_code{};
+    const auto error = last_os_error();
+    return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
+  });
 }
 
 bool is_not_found_error(const std::error_code& error) {

@@ -10,4 +10,10 @@ namespace korvanta::platform {
 // them).
 std::wstring full_path(const std::wstring& path);
 
+// The text to hand to the system's file functions for a path of any length:
+// the path itself while it is shorter than
+// path_text::kExtendedLengthThreshold, else its full path in the
+// extended-length form. On the host the path itself.
+std::wstring file_api_path(const std::wstring& path);
+
 }  // namespace korvanta::platform

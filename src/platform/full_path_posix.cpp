@@ -20,4 +20,6 @@ std::wstring full_path(const std::wstring& path) {
   return path_text::join(utf8_to_wide(current.string()), path);
 }
 
+std::wstring file_api_path(const std::wstring& path) { return path; }
+
 }  // namespace korvanta::platform

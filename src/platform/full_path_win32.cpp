@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/path_text.h"
+
 namespace korvanta::platform {
 
 std::wstring full_path(const std::wstring& path) {
@@ -19,6 +21,11 @@ std::wstring full_path(const std::wstring& path) {
     buffer.assign(length, L'\0');  // length includes the terminating NUL here
   }
   return path;
+}
+
+std::wstring file_api_path(const std::wstring& path) {
+  if (path.size() < path_text::kExtendedLengthThreshold) return path;
+  return path_text::extended_length(full_path(path));
 }
 
 }  // namespace korvanta::platform

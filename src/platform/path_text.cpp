@@ -101,6 +101,14 @@ std::wstring lexically_normal(std::wstring_view path) {
   return out;
 }
 
+std::wstring extended_length(std::wstring_view absolute_path) {
+  if (absolute_path.size() < kExtendedLengthThreshold || !is_absolute(absolute_path)) return std::wstring(absolute_path);
+  const std::wstring normal = lexically_normal(absolute_path);
+  if (normal.rfind(L"\\\\?\\", 0) == 0 || normal.rfind(L"\\\\.\\", 0) == 0) return std::wstring(absolute_path);
+  if (normal.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC" + normal.substr(1);
+  return L"\\\\?\\" + normal;
+}
+
 std::wstring join(std::wstring_view base, std::wstring_view tail) {
   std::wstring out(base);
   const bool bare_drive = base.size() == 2 && root_name_length(base) == 2;

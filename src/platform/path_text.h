@@ -33,6 +33,19 @@ std::wstring file_name(std::wstring_view path);
 // empty result becomes ".".
 std::wstring lexically_normal(std::wstring_view path);
 
+// Paths this long and longer exceed what the system's file functions accept
+// in their plain form (MAX_PATH, less room for an 8.3 name when a directory
+// is created).
+inline constexpr std::size_t kExtendedLengthThreshold = 248;
+
+// The form of an absolute path that the file functions accept at any length:
+// "\\?\D:\..." for a drive path, "\\?\UNC\server\share\..." for a network
+// path, made lexically normal with backslashes first, since that form
+// resolves no "/", "." or "..". A path shorter than kExtendedLengthThreshold,
+// one already in a device form ("\\?\", "\\.\") and one without a root name
+// and root directory comes back unchanged.
+std::wstring extended_length(std::wstring_view absolute_path);
+
 // base, one backslash, then tail (no separator added when base is empty or
 // already ends in one, or is a bare drive such as "D:").
 std::wstring join(std::wstring_view base, std::wstring_view tail);

@@ -1,12 +1,15 @@
 #include "update/apply.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "manifest/build_manifest.h"
 #include "manifest/relative_path.h"
 #include "platform/error.h"
+#include "platform/lock_file.h"
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "update/apply_file_system.h"
@@ -18,6 +21,9 @@ namespace korvanta {
 namespace {
 
 namespace path_text = platform::path_text;
+
+// In the data directory while an updater works on the installation.
+constexpr const wchar_t* kLockFileName = L"updater.lock";
 
 bool fail(std::string& reason, const std::error_code& error) {
   reason = platform::os_error_text(error);
@@ -42,28 +48,36 @@ bool exists(ApplyFileSystem& fs, const std::wstring& path, bool& found, std::str
   return true;
 }
 
-// The rename-or-copy move shared by move_file and install_staged_file. With
-// source_removal_required false, a copied source that cannot be removed is
-// left behind and the move still counts.
-bool move_with_fallback(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to,
-                        bool source_removal_required, std::string& reason) {
+// A rename, or where the rename fails a copy and the removal of the source.
+bool move_file(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to, std::string& reason) {
   if (auto error = fs.create_directories(path_text::parent_path(to))) return fail(reason, error);
   if (!fs.rename(from, to)) return true;
   // The rename's own error is not reported: the copy decides.
   if (auto error = fs.copy_file(from, to)) return fail(reason, error);
-  if (auto error = fs.remove(from); error && source_removal_required) return fail(reason, error);
+  if (auto error = fs.remove(from)) return fail(reason, error);
   return true;
 }
 
-bool move_file(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to, std::string& reason) {
-  return move_with_fallback(fs, from, to, true, reason);
-}
+// Beside a staged file that could not be renamed into place: its copy.
+constexpr const wchar_t* kStagedCopySuffix = L".korvanta-copy";
 
-// A staged file that had to be copied may stay in the staging root; the
+// A staged file that cannot be renamed into place (held by a scanner that
+// does not share deletion, say) is copied beside itself and that copy renamed
+// into place, so an interrupted copy never leaves part of a file installed;
+// the staged file and any copy left over stay in the staging root until the
 // clean-up removes it.
 bool install_staged_file(ApplyFileSystem& fs, const std::wstring& staged, const std::wstring& target,
                          std::string& reason) {
-  return move_with_fallback(fs, staged, target, false, reason);
+  if (auto error = fs.create_directories(path_text::parent_path(target))) return fail(reason, error);
+  if (!fs.rename(staged, target)) return true;
+  const std::wstring copy = staged + kStagedCopySuffix;
+  if (auto error = fs.copy_file(staged, copy)) return fail(reason, error);
+  if (auto error = fs.rename(copy, target)) {
+    fs.remove(copy);
+    return fail(reason, error);
+  }
+  fs.remove(staged);
+  return true;
 }
 
 bool backup_before_delete(ApplyFileSystem& fs, const UpdateState& state, const std::string& relative,
@@ -78,14 +92,23 @@ bool backup_before_delete(ApplyFileSystem& fs, const UpdateState& state, const s
   return true;
 }
 
-bool replace_file(ApplyFileSystem& fs, const UpdateState& state, const std::string& relative,
-                  const std::wstring& staged, std::string& reason) {
-  const std::wstring target = join_relative(state.install_root, relative);
-  const std::wstring backup = join_relative(state.backup_root, relative);
+bool replace_file(ApplyFileSystem& fs, const UpdateState& state, const Replacement& replacement,
+                  std::string& reason) {
+  const std::wstring target = join_relative(state.install_root, replacement.path);
+  const std::wstring backup = join_relative(state.backup_root, replacement.path);
   bool had_target = false;
   if (!exists(fs, target, had_target, reason)) return false;
-  if (had_target && !move_file(fs, target, backup, reason)) return false;
-  if (install_staged_file(fs, staged, target, reason)) return true;
+  if (had_target) {
+    // A backup already in place and the new version installed: an earlier
+    // run of this update installed the file by a copy and stopped before it
+    // removed the staged one. Moving the new version into the backup would
+    // put it over the player's original.
+    bool backed_up = false;
+    if (!exists(fs, backup, backed_up, reason)) return false;
+    if (backed_up && holds_announced_content(fs, target, replacement)) return true;
+    if (!move_file(fs, target, backup, reason)) return false;
+  }
+  if (install_staged_file(fs, replacement.staged_path, target, reason)) return true;
   if (had_target) {
     // Put the old file back; should that fail too, it is still the backup,
     // and the installation's failure is what the launcher must hear.
@@ -96,43 +119,83 @@ bool replace_file(ApplyFileSystem& fs, const UpdateState& state, const std::stri
   return false;
 }
 
-// The paths that "replacements" will install, ASCII-lowered as the file
-// system compares them. Entries the replacement check will refuse are left
-// out; that check reports them in its turn.
-std::set<std::string> replacement_targets(const UpdateState& state) {
-  std::set<std::string> targets;
+// The paths that "replacements" will install. Entries the replacement check
+// will refuse are left out; that check reports them in its turn.
+std::vector<std::string> replacement_targets(const UpdateState& state) {
+  std::vector<std::string> targets;
   for (const auto& entry : state_list(state.document.at("replacements"))) {
     if (auto relative = normalize_relative_path(entry.at("path").get_ref<const std::string&>()))
-      targets.insert(to_lower_ascii(std::move(*relative)));
+      targets.push_back(std::move(*relative));
   }
   return targets;
 }
 
-bool apply_deletions(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
-  // A path that is also replaced is left to its replacement, which moves the
+// Whether a deletion names a file that a replacement names too, in the same
+// spelling up to ASCII case or, for a file that is there, in any spelling
+// that Windows resolves to that file (letter case beyond ASCII, trailing dots
+// and spaces, a short name).
+class ReplacedFiles {
+ public:
+  ReplacedFiles(ApplyFileSystem& fs, const UpdateState& state) : fs_(fs), state_(state) {
+    for (const std::string& target : replacement_targets(state)) {
+      names_.insert(to_lower_ascii(target));
+      paths_.push_back(join_relative(state.install_root, target));
+    }
+  }
+  bool contain(const std::string& relative) {
+    if (names_.count(to_lower_ascii(relative)) != 0) return true;
+    const auto file = fs_.identity(join_relative(state_.install_root, relative));
+    if (!file) return false;
+    if (!identities_) {
+      identities_.emplace();
+      for (const std::wstring& path : paths_)
+        if (auto identity = fs_.identity(path)) identities_->push_back(*identity);
+    }
+    return std::find(identities_->begin(), identities_->end(), *file) != identities_->end();
+  }
+
+ private:
+  ApplyFileSystem& fs_;
+  const UpdateState& state_;
+  std::set<std::string> names_;
+  std::vector<std::wstring> paths_;
+  std::optional<std::vector<platform::FileIdentity>> identities_;  // of the targets there, once needed
+};
+
+bool apply_deletions(ApplyFileSystem& fs, const UpdateState& state, std::string& reason, ApplyFailure& where) {
+  // A file that is also replaced is left to its replacement, which moves the
   // installed file into the backup root itself. Deleting it first would copy
   // whatever is installed over that backup: after an interrupted run, when
   // the launcher runs the same update again, that is the new version, and the
   // player's original would be gone.
-  const std::set<std::string> replaced = replacement_targets(state);
+  ReplacedFiles replaced(fs, state);
+  std::size_t index = 0;
   for (const auto& entry : state_list(state.document.at("deletions"))) {
+    where = {"/deletions/" + std::to_string(index++), entry.get<std::string>()};
     const std::optional<std::string> relative = normalize_relative_path(entry.get_ref<const std::string&>());
     if (!relative) {
       reason = reason::kInvalidDeletionPath;
       return false;
     }
-    if (replaced.count(to_lower_ascii(*relative)) != 0) continue;
+    if (replaced.contain(*relative)) continue;
     if (!backup_before_delete(fs, state, *relative, reason)) return false;
     if (auto error = fs.remove(join_relative(state.install_root, *relative))) return fail(reason, error);
   }
   return true;
 }
 
-bool apply_replacements(ApplyFileSystem& fs, const UpdateState& state, std::string& reason) {
+bool apply_replacements(ApplyFileSystem& fs, const UpdateState& state, std::string& reason, ApplyFailure& where) {
+  std::size_t index = 0;
   for (const auto& entry : state_list(state.document.at("replacements"))) {
+    where = {"/replacements/" + std::to_string(index++), entry.at("path").get<std::string>()};
     Replacement replacement;
-    if (!verify_staged_file(entry, state.staging_root, fs, replacement, reason)) return false;
-    if (!replace_file(fs, state, replacement.path, replacement.staged_path, reason)) return false;
+    const StagedCheck check = verify_staged_file(entry, state.staging_root, fs, replacement, reason);
+    // The staged file is gone and its new version installed: an earlier run
+    // of this update got this far before it was interrupted.
+    if (check == StagedCheck::missing &&
+        holds_announced_content(fs, join_relative(state.install_root, replacement.path), replacement))
+      continue;
+    if (check != StagedCheck::verified || !replace_file(fs, state, replacement, reason)) return false;
   }
   return true;
 }
@@ -158,34 +221,89 @@ void clean_up(ApplyFileSystem& fs, const UpdateState& state) {
   fs.remove(state.state_file);
 }
 
-bool apply(const std::wstring& state_path, ApplyFileSystem& fs, std::string& reason) {
+bool apply(const std::wstring& state_path, ApplyFileSystem& fs, std::string& reason, ApplyFailure& where) {
   UpdateState state;
-  if (!load_update_state(state_path, state, reason)) return false;
-  if (!apply_deletions(fs, state, reason)) return false;
-  if (!apply_replacements(fs, state, reason)) return false;
+  if (!load_update_state(state_path, state, reason, where.place)) return false;
+  // One updater at a time in an installation: two would back up and install
+  // the same files at once. Without a lock file (none can be made here) the
+  // update goes on as it would have.
+  platform::LockFile lock;
+  if (lock.acquire(path_text::join(state.data_dir, kLockFileName)) == platform::LockFile::Result::held_elsewhere) {
+    reason = reason::kUpdateAlreadyRunning;
+    return false;
+  }
+  if (!apply_deletions(fs, state, reason, where)) return false;
+  if (!apply_replacements(fs, state, reason, where)) return false;
+  where = {"/manifest", ""};
   if (!write_manifest(fs, state, reason)) return false;
+  where = {"clean-up", ""};
   clean_up(fs, state);
   return true;
 }
 
+// The file system of one apply, remembering the last error any call
+// reported, so that a reason taken from the system's message can be given
+// with its number.
+class ErrorRecorder : public ApplyFileSystem {
+ public:
+  explicit ErrorRecorder(ApplyFileSystem& fs) : fs_(fs) {}
+  std::error_code last_error;
+
+  platform::FileStatus status(const std::wstring& path, std::error_code& error) override {
+    const platform::FileStatus status = fs_.status(path, error);
+    return note(error), status;
+  }
+  std::optional<platform::FileIdentity> identity(const std::wstring& path) override { return fs_.identity(path); }
+  std::error_code create_directories(const std::wstring& path) override {
+    return note(fs_.create_directories(path));
+  }
+  std::error_code rename(const std::wstring& from, const std::wstring& to) override {
+    return note(fs_.rename(from, to));
+  }
+  std::error_code copy_file(const std::wstring& from, const std::wstring& to) override {
+    return note(fs_.copy_file(from, to));
+  }
+  std::error_code remove(const std::wstring& path) override { return note(fs_.remove(path)); }
+  std::error_code remove_all(const std::wstring& path) override { return note(fs_.remove_all(path)); }
+  std::string sha256_file_hex(const std::wstring& path) override { return fs_.sha256_file_hex(path); }
+  bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason) override {
+    return fs_.write_build_manifest(path, manifest, reason);
+  }
+
+ private:
+  std::error_code note(std::error_code error) {
+    if (error) last_error = error;
+    return error;
+  }
+  ApplyFileSystem& fs_;
+};
+
 }  // namespace
 
-bool apply_update_with(const std::wstring& state_path, std::string& reason, ApplyFileSystem& file_system) {
-  std::string failure;
+bool apply_update_with(const std::wstring& state_path, std::string& reason, ApplyFileSystem& file_system,
+                       ApplyFailure* failure) {
+  std::string why;
+  ApplyFailure where;
+  ErrorRecorder recorder(file_system);
   try {
-    if (apply(state_path, file_system, failure)) return true;
+    if (apply(state_path, recorder, why, where)) return true;
   } catch (const std::exception& e) {
-    failure = e.what();
+    why = e.what();
   } catch (...) {
-    failure.clear();
+    why.clear();
   }
-  reason = failure.empty() ? reason::kUnexpectedError : failure;
+  reason = why.empty() ? reason::kUnexpectedError : why;
+  if (failure != nullptr) {
+    *failure = std::move(where);
+    if (recorder.last_error && reason == platform::os_error_text(recorder.last_error))
+      failure->system_error = recorder.last_error.value();
+  }
   return false;
 }
 
-bool apply_update(const std::wstring& state_path, std::string& reason) {
+bool apply_update(const std::wstring& state_path, std::string& reason, ApplyFailure* failure) {
   PlatformFileSystem file_system;
-  return apply_update_with(state_path, reason, file_system);
+  return apply_update_with(state_path, reason, file_system, failure);
 }
 
 }  // namespace korvanta

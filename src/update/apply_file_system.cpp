@@ -9,6 +9,10 @@ platform::FileStatus PlatformFileSystem::status(const std::wstring& path, std::e
   return platform::file_status(path, error);
 }
 
+std::optional<platform::FileIdentity> PlatformFileSystem::identity(const std::wstring& path) {
+  return platform::file_identity(path);
+}
+
 std::error_code PlatformFileSystem::create_directories(const std::wstring& path) {
   return platform::create_directories(path);
 }

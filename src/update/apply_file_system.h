@@ -18,6 +18,8 @@ class ApplyFileSystem {
   // Links followed. Absence (of the file or of a directory on the path) is
   // exists == false without an error; any other failure sets error.
   virtual platform::FileStatus status(const std::wstring& path, std::error_code& error) = 0;
+  // Which file the path resolves to; nothing when it names nothing.
+  virtual std::optional<platform::FileIdentity> identity(const std::wstring& path) = 0;
   // Creates a directory and its missing ancestors; an existing one is fine.
   virtual std::error_code create_directories(const std::wstring& path) = 0;
   // Renames, replacing an existing target, copying across volumes if needed.
@@ -39,6 +41,7 @@ class ApplyFileSystem {
 class PlatformFileSystem : public ApplyFileSystem {
  public:
   platform::FileStatus status(const std::wstring& path, std::error_code& error) override;
+  std::optional<platform::FileIdentity> identity(const std::wstring& path) override;
   std::error_code create_directories(const std::wstring& path) override;
   std::error_code rename(const std::wstring& from, const std::wstring& to) override;
   std::error_code copy_file(const std::wstring& from, const std::wstring& to) override;

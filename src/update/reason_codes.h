@@ -12,6 +12,7 @@ inline constexpr const char* kInstallRootMismatch = "update_state_install_root_m
 inline constexpr const char* kManifestPathOutsideInstall = "update_state_manifest_path_outside_install";
 inline constexpr const char* kBackupRootOutsideInstall = "update_state_backup_root_outside_install";
 inline constexpr const char* kStagingRootOutsideInstall = "update_state_staging_root_outside_install";
+inline constexpr const char* kUpdateAlreadyRunning = "update_already_running";
 inline constexpr const char* kInvalidDeletionPath = "invalid_deletion_path";
 inline constexpr const char* kInvalidReplacementPath = "invalid_replacement_path";
 inline constexpr const char* kStagedFileOutsideStagingRoot = "staged_file_outside_staging_root";
@@ -19,6 +20,7 @@ inline constexpr const char* kStagedFileSizeMismatch = "staged_file_size_mismatc
 inline constexpr const char* kStagedFileHashMismatch = "staged_file_hash_mismatch";
 inline constexpr const char* kInvalidUpdateManifest = "invalid_update_manifest";
 inline constexpr const char* kFailedToOpenFile = "failed_to_open_file";
+inline constexpr const char* kFailedToWriteFile = "failed_to_write_file";
 inline constexpr const char* kUnexpectedError = "unexpected_error";
 
 }  // namespace korvanta::reason

@@ -16,14 +16,6 @@ using nlohmann::json;
 
 constexpr const char* kPathKeys[] = {"install_root", "manifest_path", "backup_root", "staging_root"};
 
-bool is_list_of(const json& value, bool (*element_ok)(const json&)) {
-  if (value.is_null()) return true;
-  if (!value.is_array()) return false;
-  for (const json& element : value)
-    if (!element_ok(element)) return false;
-  return true;
-}
-
 bool has_string(const json& object, const char* key) {
   const auto it = object.find(key);
   return it != object.end() && it->is_string();
@@ -41,11 +33,19 @@ bool has_path(const json& object, const char* key) {
   return it != object.end() && is_path(*it);
 }
 
-bool is_deletion(const json& entry) { return is_path(entry); }
+// What of one list element breaks its shape: "" for the whole element, a
+// "/key" within it, or nothing.
+using ElementFault = std::optional<std::string>;
 
-bool is_replacement(const json& entry) {
-  return entry.is_object() && has_path(entry, "path") && has_path(entry, "staged_path") &&
-         has_string(entry, "sha256") && entry.contains("size");
+ElementFault deletion_fault(const json& entry) { return is_path(entry) ? ElementFault() : ""; }
+
+ElementFault replacement_fault(const json& entry) {
+  if (!entry.is_object()) return "";
+  for (const char* key : {"path", "staged_path"})
+    if (!has_path(entry, key)) return std::string("/") + key;
+  if (!has_string(entry, "sha256")) return "/sha256";
+  if (!entry.contains("size")) return "/size";
+  return std::nullopt;
 }
 
 // The library's document builder, refusing arrays and objects nested deeper
@@ -87,15 +87,31 @@ std::optional<json> load_state_document(const std::wstring& path) {
   }
 }
 
-bool has_valid_state_shape(const json& document) noexcept {
-  if (!document.is_object()) return false;
+std::optional<std::string> state_shape_fault(const json& document) {
+  if (!document.is_object()) return std::string();
   for (const char* key : kPathKeys)
-    if (!has_path(document, key)) return false;
-  const auto deletions = document.find("deletions");
-  const auto replacements = document.find("replacements");
+    if (!has_path(document, key)) return std::string("/") + key;
+  const auto list_fault = [&document](const char* key, ElementFault (*element_fault)(const json&)) {
+    const auto list = document.find(key);
+    if (list == document.end() || !(list->is_null() || list->is_array())) return ElementFault(std::string("/") + key);
+    for (std::size_t i = 0; list->is_array() && i < list->size(); ++i)
+      if (const auto fault = element_fault((*list)[i]))
+        return ElementFault(std::string("/") + key + "/" + std::to_string(i) + *fault);
+    return ElementFault();
+  };
+  if (auto fault = list_fault("deletions", deletion_fault)) return fault;
+  if (auto fault = list_fault("replacements", replacement_fault)) return fault;
   const auto manifest = document.find("manifest");
-  return deletions != document.end() && is_list_of(*deletions, is_deletion) && replacements != document.end() &&
-         is_list_of(*replacements, is_replacement) && manifest != document.end() && manifest->is_object();
+  if (manifest == document.end() || !manifest->is_object()) return std::string("/manifest");
+  return std::nullopt;
+}
+
+bool has_valid_state_shape(const json& document) noexcept {
+  try {
+    return !state_shape_fault(document);
+  } catch (...) {
+    return false;  // out of memory
+  }
 }
 
 const json& state_list(const json& value) {
@@ -103,10 +119,11 @@ const json& state_list(const json& value) {
   return value.is_null() ? empty : value;
 }
 
-bool load_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason) {
+bool load_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason, std::string& where) {
   namespace path_text = platform::path_text;
   state.state_file = path_text::lexically_normal(platform::full_path(state_path));
   state.data_dir = path_text::parent_path(state.state_file);
+  where = kStateFilePlace;
   if (!file_name_is(state.state_file, L"update-state.json") || !file_name_is(state.data_dir, L".korvanta")) {
     reason = reason::kInvalidUpdateStateLocation;
     return false;
@@ -119,7 +136,8 @@ bool load_update_state(const std::wstring& state_path, UpdateState& state, std::
   }
   // A document of another shape would otherwise stop half-way through the
   // apply, or never be read at all; refuse it before anything changes.
-  if (!has_valid_state_shape(*document)) {
+  if (const auto fault = state_shape_fault(*document)) {
+    if (!fault->empty()) where = *fault;
     reason = reason::kInvalidUpdateState;
     return false;
   }
@@ -127,23 +145,30 @@ bool load_update_state(const std::wstring& state_path, UpdateState& state, std::
 
   // An empty string would be resolved to the current directory, which could
   // happen to match; it never names the place, so each fails its own check.
+  where = "/install_root";
   state.install_root = path_text::parent_path(state.data_dir);
   const std::wstring named_root = wide_value(state.document, "install_root");
   if (named_root.empty() || !paths_equal(state.install_root, named_root)) {
     reason = reason::kInstallRootMismatch;
     return false;
   }
+  // The path itself must end in the file's name: one ending in a separator
+  // compares equal, but would have the manifest written into a directory of
+  // that name after every file had changed.
+  where = "/manifest_path";
   state.manifest_path = wide_value(state.document, "manifest_path");
-  if (state.manifest_path.empty() ||
+  if (!file_name_is(state.manifest_path, L"build-manifest.json") ||
       !paths_equal(state.manifest_path, path_text::join(state.data_dir, L"build-manifest.json"))) {
     reason = reason::kManifestPathOutsideInstall;
     return false;
   }
+  where = "/backup_root";
   state.backup_root = wide_value(state.document, "backup_root");
   if (state.backup_root.empty() || !is_within(path_text::join(state.data_dir, L"backup"), state.backup_root)) {
     reason = reason::kBackupRootOutsideInstall;
     return false;
   }
+  where = "/staging_root";
   state.staging_root = wide_value(state.document, "staging_root");
   if (state.staging_root.empty() || !is_within(path_text::join(state.data_dir, L"staging"), state.staging_root)) {
     reason = reason::kStagingRootOutsideInstall;

@@ -32,6 +32,10 @@ inline constexpr std::size_t kMaxStateDepth = 128;
 // be opened, its text is not JSON, or it nests deeper than kMaxStateDepth.
 std::optional<nlohmann::json> load_state_document(const std::wstring& path);
 
+// The JSON pointer of the first value that breaks the shape below ("" for
+// a top level that is not an object), or nothing when the document has it.
+std::optional<std::string> state_shape_fault(const nlohmann::json& document);
+
 // True when the document has the shape the apply step reads without further
 // type checks: an object with the seven keys; "install_root",
 // "manifest_path", "backup_root", "staging_root" strings; "deletions" an
@@ -42,12 +46,17 @@ std::optional<nlohmann::json> load_state_document(const std::wstring& path);
 // character. Pure: looks at nothing but the document. Never throws.
 bool has_valid_state_shape(const nlohmann::json& document) noexcept;
 
+// How a failure of the first stage names the state file as a whole.
+inline constexpr const char* kStateFilePlace = "state file";
+
 // The first stage of the apply step: locates and loads the state file at
 // state_path (as given on the command line), checks its shape and the
 // directories it names, in that order. On success fills state; on failure
-// returns false with reason set to the first failed check's code. Creates,
-// changes and removes nothing.
-bool load_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason);
+// returns false with reason set to the first failed check's code and where
+// to what it refused: kStateFilePlace, or the JSON pointer of the key (or,
+// for the shape, of the first value) at fault. Creates, changes and removes
+// nothing.
+bool load_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason, std::string& where);
 
 // A "deletions" or "replacements" value as a list: null is the empty list.
 const nlohmann::json& state_list(const nlohmann::json& value);

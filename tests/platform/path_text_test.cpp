@@ -64,6 +64,20 @@ TEST(PathText, DrivesAndServersAreRootNames) {
             L"D:\\a\\bD:\\bD:bba/b");
 }
 
+TEST(PathText, LongAbsolutePathsTakeTheExtendedLengthForm) {
+  const std::wstring n(300, L'n'), short_name(path_text::kExtendedLengthThreshold - 4, L's');
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"D:\\" + short_name, L"D:\\" + short_name},  // one short of the threshold
+      {L"D:\\" + short_name + L"s", L"\\\\?\\D:\\" + short_name + L"s"},
+      {L"D:/a/./b/../" + n, L"\\\\?\\D:\\a\\" + n},
+      {L"//srv/share/" + n, L"\\\\?\\UNC\\srv\\share\\" + n},
+      {L"\\\\?\\D:\\" + n, L"\\\\?\\D:\\" + n},
+      {L"\\\\.\\pipe\\" + n, L"\\\\.\\pipe\\" + n},
+      {L"a\\" + n, L"a\\" + n},
+  };
+  for (const auto& [path, form] : cases) EXPECT_EQ(path_text::extended_length(path), form) << path.size();
+}
+
 TEST(Text, Utf8ConvertsEveryPlaneAndReplacesWhatIsIllFormed) {
   const std::string utf8 = "a\xC3\xA9\xD0\x96\xE6\xBC\xA2\xF0\x9F\x98\x80z";  // a é Ж 漢 😀 z
   EXPECT_EQ(utf8_to_wide(utf8), L"a\u00e9\u0416\u6f22\U0001F600z");

@@ -7,16 +7,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <numeric>
+#include <set>
 #include <stdexcept>
 
 #include "platform/error.h"
+#include "platform/path_text.h"
 #include "support/test_support.h"
 #include "update/apply_file_system.h"
 #include "update/reason_codes.h"
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <thread>
 
 #include "platform/handle_win32.h"
 #endif
@@ -88,6 +93,8 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
     const char* a_bin;  // what is installed at data/a.bin afterwards
   } cases[] = {
       {"/deletions/4", "../x", reason::kInvalidDeletionPath, "a1"},
+      {"/deletions/4", "AUX", reason::kInvalidDeletionPath, "a1"},
+      {"/replacements/1/path", "docs/nul.txt", reason::kInvalidReplacementPath, "a2"},
       {"/replacements/1/path", "C:/x", reason::kInvalidReplacementPath, "a2"},
       {"/replacements/1/staged_path", "@/backup/build-1/data/a.bin", reason::kStagedFileOutsideStagingRoot, "a2"},
       {"/replacements/1/size", 6, reason::kStagedFileSizeMismatch, "a2"},
@@ -106,8 +113,15 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
     update.write_state();
     const Tree before = testing::snapshot(update.temp.path());
     std::string reason;
-    EXPECT_FALSE(apply_update(update.state_path, reason));
+    ApplyFailure failure;
+    EXPECT_FALSE(apply_update(update.state_path, reason, &failure));
     EXPECT_EQ(reason, c.reason) << c.pointer;
+    const std::string place = c.pointer.rfind("/manifest", 0) == 0
+                                  ? "/manifest"
+                                  : c.pointer.substr(0, c.pointer.find('/', c.pointer.find('/', 1) + 1));
+    const json& entry = update.state[json::json_pointer(place)];
+    EXPECT_EQ(failure.place + "|" + failure.path,
+              place + "|" + (place[1] == 'd' ? entry : place[1] == 'r' ? entry.at("path") : json("")).get<std::string>());
     const Tree after = testing::snapshot(update.temp.path());
     EXPECT_EQ(update.lost_files(before, after), "") << c.pointer;
     EXPECT_EQ(after.at("Game/data/a.bin"), c.a_bin) << c.pointer;
@@ -117,6 +131,94 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
   }
 }
 
+// The first run installed data/a.bin by a copy and stopped before it could
+// remove the staged file: running again keeps the original in the backup.
+TEST(Apply, RunningAgainAfterAnInterruptedCopyKeepsTheOriginalInTheBackup) {
+  Update update;
+  testing::write_file(update.backup_path(L"data\\a.bin"), "a1");
+  update.install(L"data\\a.bin", "a2");
+  std::string reason;
+  ASSERT_TRUE(apply_update(update.state_path, reason)) << reason;
+  EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
+}
+
+TEST(Apply, InstallsAnUpdateWhosePathsExceedTheClassicLengthLimit) {
+  testing::Installation install(std::wstring(150, L'r'));
+  const std::wstring deep = std::wstring(100, L'd') + L"\\" + std::wstring(60, L'f');
+  install.install(deep, "old");
+  install.replace(deep, "new");
+  install.write_state();
+  std::string reason;
+  ASSERT_TRUE(apply_update(install.state_path, reason)) << reason;
+  EXPECT_EQ(testing::content(install.installed_path(deep)), "new");
+  EXPECT_EQ(testing::content(install.backup_path(deep)), "old");
+}
+
+#ifdef _WIN32
+// A deletion that names a replaced file in another spelling is left to the
+// replacement too: running the update again after a failure must not copy
+// the new version over the original's backup.
+TEST(Apply, ADeletionOfAReplacedFileInAnotherSpellingKeepsTheOriginal) {
+  for (std::wstring spelling : {L"\u00e9t\u00e9.pak. ", L"\u00c9T\u00c9.pak", L""}) {
+    testing::Installation install;
+    install.install(L"\u00e9t\u00e9.pak", "original");
+    if (spelling.empty()) {  // the short name
+      std::wstring name(MAX_PATH, L'\0');
+      name.resize(GetShortPathNameW(install.installed_path(L"\u00e9t\u00e9.pak").c_str(), name.data(), MAX_PATH));
+      spelling = platform::path_text::file_name(name);
+    }
+    install.remove(spelling);
+    install.replace(L"\u00e9t\u00e9.pak", "new");
+    install.replace(L"broken.bin", "x");
+    install.state["replacements"][1]["sha256"] = std::string(64, '0');
+    install.write_state();
+    std::string reason;
+    for (int run = 0; run < 2; ++run) EXPECT_FALSE(apply_update(install.state_path, reason));
+    EXPECT_EQ(testing::content(install.backup_path(L"\u00e9t\u00e9.pak")), "original") << testing::utf8(spelling);
+  }
+}
+
+// Another program holding a file open without sharing deletion (and, with
+// share 0, reading), released after a while or never.
+struct Held {
+  Held(const std::wstring& path, DWORD share, int release_after_ms)
+      : handle(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)) {
+    if (release_after_ms < 0) return;
+    releaser = std::thread([this, release_after_ms] {
+      Sleep(release_after_ms);
+      handle.reset();
+    });
+  }
+  ~Held() {
+    if (releaser.joinable()) releaser.join();
+  }
+  platform::UniqueHandle handle;
+  std::thread releaser;
+};
+
+TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
+  {
+    Update update;
+    const Held deleted(update.installed_path(L"old.dll"), FILE_SHARE_READ, 1500),
+        replaced(update.installed_path(L"data\\a.bin"), FILE_SHARE_READ, 1500),
+        staged(update.staged_path(L"data\\maps\\town.bin"), 0, 1500);
+    ASSERT_TRUE(deleted.handle && replaced.handle && staged.handle);
+    std::string reason;
+    EXPECT_TRUE(apply_update(update.state_path, reason)) << reason;
+    EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
+  }
+  Update update;
+  const Held forever(update.installed_path(L"data\\a.bin"), FILE_SHARE_READ, -1);
+  const auto start = std::chrono::steady_clock::now();
+  std::string reason;
+  EXPECT_FALSE(apply_update(update.state_path, reason));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_EQ(reason, platform::os_error_text(platform::make_os_error(ERROR_SHARING_VIOLATION)));
+  EXPECT_EQ(testing::content(update.installed_path(L"data\\a.bin")), "a1");
+  EXPECT_EQ(testing::content(update.backup_path(L"data\\a.bin")), "a1");
+}
+#endif
+
 // What a killed process looks like from inside: no std::exception, nothing
 // runs after it.
 struct Stopped {};
@@ -124,12 +226,17 @@ struct Stopped {};
 enum class Fault { fail_once, fail_from_then_on, stop, torn_copy };
 
 // The platform's file system, failing or stopping dead at its k-th call.
+// Tearing copies, it cannot rename the staged files either (a scanner holds
+// them), so every file is installed by a copy that can be torn.
 class FaultyFileSystem : public PlatformFileSystem {
   using Real = PlatformFileSystem;
   using Path = const std::wstring&;
 
  public:
-  FaultyFileSystem(int at, Fault fault) : at_(at), fault_(fault) {}
+  FaultyFileSystem(int at, Fault fault, const json& state) : at_(at), fault_(fault) {
+    if (fault == Fault::torn_copy)
+      for (const json& entry : state["replacements"]) held_.insert(testing::wide(entry["staged_path"]));
+  }
   int calls = 0;
   std::vector<int> copies;  // which calls were copies
   static std::error_code injected() { return platform::make_os_error(5); }  // EIO; ERROR_ACCESS_DENIED on Windows
@@ -138,7 +245,7 @@ class FaultyFileSystem : public PlatformFileSystem {
     return hit() ? (e = injected(), platform::FileStatus{}) : Real::status(p, e);
   }
   std::error_code create_directories(Path p) override { return hit() ? injected() : Real::create_directories(p); }
-  std::error_code rename(Path a, Path b) override { return hit() ? injected() : Real::rename(a, b); }
+  std::error_code rename(Path a, Path b) override { return hit() || held_.count(a) ? injected() : Real::rename(a, b); }
   std::error_code remove(Path p) override { return hit() ? injected() : Real::remove(p); }
   std::error_code remove_all(Path p) override { return hit() ? injected() : Real::remove_all(p); }
   std::error_code copy_file(Path from, Path to) override {
@@ -164,38 +271,38 @@ class FaultyFileSystem : public PlatformFileSystem {
   }
   int at_;
   Fault fault_;
+  std::set<std::wstring> held_;
 };
 
 TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
-  Update whole;
-  FaultyFileSystem counting(0, Fault::fail_once);
-  std::string reason;
-  ASSERT_TRUE(apply_update_with(whole.state_path, reason, counting)) << reason;
-  ASSERT_GT(counting.calls, 30) << "fewer calls than this update makes";
-  std::vector<int> every(static_cast<std::size_t>(counting.calls));
-  std::iota(every.begin(), every.end(), 1);
   for (const Fault fault : {Fault::fail_once, Fault::fail_from_then_on, Fault::stop, Fault::torn_copy}) {
+    Update whole;
+    FaultyFileSystem counting(1 << 30, fault, whole.state);  // never reaches its fault
+    std::string reason;
+    ASSERT_TRUE(apply_update_with(whole.state_path, reason, counting)) << reason;
+    ASSERT_GT(counting.calls, 30) << "fewer calls than this update makes";
+    std::vector<int> every(static_cast<std::size_t>(counting.calls));
+    std::iota(every.begin(), every.end(), 1);
     for (const int k : fault == Fault::torn_copy ? counting.copies : every) {
       Update update;
       const Tree before = testing::snapshot(update.temp.path());
-      FaultyFileSystem file_system(k, fault);
+      FaultyFileSystem file_system(k, fault, update.state);
       // A stop unwinds like an unknown exception: nothing runs after it.
-      const bool applied = apply_update_with(update.state_path, reason, file_system);
+      ApplyFailure failure;
+      const bool applied = apply_update_with(update.state_path, reason, file_system, &failure);
       const std::string context = "fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(k);
       EXPECT_EQ(update.lost_files(before, testing::snapshot(update.temp.path())), "") << context;
+      if (applied) continue;  // only the clean-up failed
       if (fault == Fault::fail_once || fault == Fault::fail_from_then_on) {
-        if (applied) continue;  // only the clean-up failed
-        EXPECT_TRUE(reason == platform::os_error_text(FaultyFileSystem::injected()) ||
-                    reason == reason::kFailedToOpenFile) << context << ": " << reason;
+        const bool from_the_system = reason == platform::os_error_text(FaultyFileSystem::injected());
+        EXPECT_TRUE(from_the_system || reason == reason::kFailedToOpenFile) << context << ": " << reason;
+        EXPECT_EQ(failure.system_error, from_the_system ? FaultyFileSystem::injected().value() : 0) << context;
         EXPECT_EQ(testing::content(update.state_path), update.state.dump(2)) << context;
         EXPECT_FALSE(testing::content(update.manifest)) << context;
       }
-      // The launcher runs the same state file again.
-      const bool rerun = apply_update(update.state_path, reason);
-      EXPECT_EQ(update.lost_files(before, testing::snapshot(update.temp.path())), "") << context << ", run again";
-      if (!rerun) {
-        EXPECT_EQ(reason, reason::kStagedFileSizeMismatch) << context << ", run again";
-      }
+      // The launcher runs the same state file again, which finishes the update.
+      EXPECT_TRUE(apply_update(update.state_path, reason)) << context << ", run again: " << reason;
+      EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter) << context << ", run again";
       if (::testing::Test::HasFailure()) return;
     }
   }

@@ -7,6 +7,7 @@
 
 #include <cwctype>
 
+#include "platform/lock_file.h"
 #include "support/test_support.h"
 #include "update/apply.h"
 #include "update/reason_codes.h"
@@ -30,10 +31,11 @@ struct Sample : testing::Installation {
     testing::write_file(path, text);
     const testing::Tree before = testing::snapshot(temp.path());
     std::string reason;
-    if (apply_update(path, reason)) return "";
+    if (apply_update(path, reason, &failure)) return "";
     EXPECT_EQ(testing::snapshot(temp.path()), before) << reason << " changed files";
     return reason;
   }
+  ApplyFailure failure;  // of the last refusal
   std::string apply_text(const std::string& text) { return apply_text(text, state_path); }
 };
 
@@ -48,6 +50,8 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
       {"/install_root", "", reason::kInstallRootMismatch},
       {"/manifest_path", utf8(sample.root) + "/build-manifest.json", reason::kManifestPathOutsideInstall},
       {"/manifest_path", "", reason::kManifestPathOutsideInstall},
+      {"/manifest_path", utf8(sample.manifest) + "/", reason::kManifestPathOutsideInstall},
+      {"/manifest_path", utf8(sample.manifest) + "\\.", reason::kManifestPathOutsideInstall},
       {"/backup_root", data, reason::kBackupRootOutsideInstall},
       {"/backup_root", data + "/backup2", reason::kBackupRootOutsideInstall},
       {"/backup_root", "", reason::kBackupRootOutsideInstall},
@@ -78,8 +82,10 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
     else
       state[at] = value;
     EXPECT_EQ(sample.apply_text(state.dump()), expected) << pointer << " = " << value.dump();
+    EXPECT_EQ(sample.failure.place, value == json::array({1}) ? pointer + "/0" : pointer);
   }
   for (const char* text : {"[]", "\"x\"", "1"}) EXPECT_EQ(sample.apply_text(text), reason::kInvalidUpdateState);
+  EXPECT_EQ(sample.failure.place, kStateFilePlace);
 
   const std::string good = sample.state.dump();
   json deep = sample.state;
@@ -92,6 +98,11 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
   EXPECT_EQ(sample.apply_text(good, sample.root + L"\\update-state.json"), reason::kInvalidUpdateStateLocation);
   EXPECT_EQ(sample.apply_text(good, sample.root + L"\\korvanta\\update-state.json"),
             reason::kInvalidUpdateStateLocation);
+  {
+    platform::LockFile other_updater;
+    ASSERT_EQ(other_updater.acquire(sample.data_dir + L"\\updater.lock"), platform::LockFile::Result::acquired);
+    EXPECT_EQ(sample.apply_text(good), reason::kUpdateAlreadyRunning);
+  }
   std::string reason;
   EXPECT_FALSE(apply_update(sample.temp / L"Other\\.korvanta\\update-state.json", reason));
   EXPECT_EQ(reason, reason::kFailedToLoadUpdateState);

@@ -1,0 +1,25 @@
+#include "platform/lock_file.h"
+
+#include <windows.h>
+
+#include "platform/full_path.h"
+
+namespace korvanta::platform {
+
+LockFile::~LockFile() {
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+LockFile::Result LockFile::acquire(const std::wstring& path) {
+  // Shared with nobody; Windows deletes it when the last handle closes,
+  // which a killed process's handles do too.
+  HANDLE handle = CreateFileW(file_api_path(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_SHARING_VIOLATION ? Result::held_elsewhere : Result::unavailable;
+  }
+  handle_ = handle;
+  return Result::acquired;
+}
+
+}  // namespace korvanta::platform
