@@ -37,11 +37,45 @@ std::wstring build_command_line(const std::wstring& path, const std::vector<std:
   return line;
 }
 
+namespace {
+
+bool is_batch_file(std::wstring path) {
+  while (!path.empty() && (path.back() == L'.' || path.back() == L' ')) path.pop_back();
+  if (path.size() < 4 || path[path.size() - 4] != L'.') return false;
+  std::wstring extension = path.substr(path.size() - 3);
+  for (wchar_t& c : extension)
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  return extension == L"bat" || extension == L"cmd";
+}
+
+// cmd.exe reads a batch file's command line again by its own rules: inside
+// double quotes it still expands "%" (and, where delayed expansion is on,
+// "!") and stops at a line break, and a double quote in an argument ends
+// the quoting, after which "&", "|", "<" and ">" run commands.
+bool literal_for_cmd(const std::wstring& text) {
+  for (const wchar_t c : text)
+    if (c == L'"' || c == L'%' || c == L'!' || c < L' ') return false;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::wstring> restart_command_line(const std::wstring& path, const std::vector<std::wstring>& args) {
+  if (is_batch_file(path)) {
+    if (!literal_for_cmd(path)) return std::nullopt;
+    for (const auto& arg : args)
+      if (!literal_for_cmd(arg)) return std::nullopt;
+  }
+  std::wstring line = build_command_line(path, args);
+  if (line.size() > kMaxCommandLine) return std::nullopt;
+  return line;
+}
+
 bool restart_launcher(const std::wstring& restart_path, const std::vector<std::wstring>& restart_args) {
   if (restart_path.empty()) return true;
   try {
-    return platform::start_process(build_command_line(restart_path, restart_args),
-                                   platform::path_text::parent_path(restart_path));
+    const std::optional<std::wstring> line = restart_command_line(restart_path, restart_args);
+    return line && platform::start_process(*line, platform::path_text::parent_path(restart_path));
   } catch (...) {
     return false;  // out of memory while building the command line
   }

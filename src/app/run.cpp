@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include <nlohmann/json.hpp>
+
 #include "app/options.h"
 #include "app/restart.h"
 #include "log/run_log.h"
@@ -39,6 +41,7 @@ constexpr unsigned kCompletePauseMs = 500;
 
 void report(RunLog& log, const Phase& phase) { log.set_status(phase.badge, phase.title, phase.detail); }
 
+
 ExitCode run_update(const UpdaterOptions& options, const RunServices& services) {
   RunLog log(options.state_path, options.show_ui, options.product_name, services.make_window);
   const auto pause = [&](unsigned ms) {
@@ -46,19 +49,23 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
   };
 
   report(log, waiting_phase(options.product_name));
-  if (options.parent_pid != 0) services.wait_for_process(options.parent_pid);
+  // Its own id would be waited for forever.
+  if (options.parent_pid != 0 && options.parent_pid != platform::current_process_id())
+    services.wait_for_process(options.parent_pid);
 
   report(log, installing_phase());
   std::string reason;
+  ApplyFailure failure;
   bool applied = false;
   try {
-    applied = services.apply_update(options.state_path, reason);
+    applied = services.apply_update(options.state_path, reason, failure);
   } catch (const std::exception& e) {
     reason = e.what();
   } catch (...) {
     reason = reason::kUnexpectedError;
   }
   if (!applied) {
+    log.write_line(failed_entry_line(failure));
     log.write_line("Apply failed: " + reason);
     report(log, failed_phase());
     pause(kFailurePauseMs);
@@ -79,12 +86,22 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
 
 }  // namespace
 
+std::string failed_entry_line(const ApplyFailure& failure) {
+  std::string line = std::string(kFailedEntryPrefix) + (failure.place.empty() ? "unknown" : failure.place);
+  if (!failure.path.empty())
+    line += " " + nlohmann::json(failure.path).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  if (failure.system_error != 0) line += "; Windows error " + std::to_string(failure.system_error);
+  return line;
+}
+
 RunServices default_services() {
   RunServices services;
   services.run_preview = run_preview;
   services.make_window = default_window_factory();
   services.wait_for_process = platform::wait_for_process_exit;
-  services.apply_update = [](const std::wstring& state_path, std::string& reason) { return apply_update(state_path, reason); };
+  services.apply_update = [](const std::wstring& state_path, std::string& reason, ApplyFailure& failure) {
+    return apply_update(state_path, reason, &failure);
+  };
   services.restart_launcher = restart_launcher;
   services.sleep = platform::sleep_milliseconds;
   return services;

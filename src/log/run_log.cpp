@@ -16,6 +16,30 @@ std::wstring log_path_for(const std::wstring& state_path) {
   return join(join(platform::path_text::parent_path(state_path), L"logs"), L"updater.log");
 }
 
+void append_on_one_line(std::string& line, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    const auto after = i + 2 < text.size() ? static_cast<unsigned char>(text[i + 2]) : 0;
+    if (byte == '\r') {
+      line += "\\r";
+    } else if (byte == '\n') {
+      line += "\\n";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      line += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080..U+009F, NEL among them
+      line += {'\\', 'u', '0', '0', kHex[next >> 4], kHex[next & 15]};
+      ++i;
+    } else if (byte == 0xE2 && next == 0x80 && (after == 0xA8 || after == 0xA9)) {  // line and paragraph separators
+      line += after == 0xA8 ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      line += static_cast<char>(byte);
+    }
+  }
+}
+
 std::string format_timestamp() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm local{};
@@ -56,7 +80,7 @@ void RunLog::write_line(std::string_view text) {
   line += '[';
   line += format_timestamp();
   line += "] ";
-  line += text;
+  append_on_one_line(line, text);
   line += "\r\n";
   stream_.write(line);
 }

@@ -33,7 +33,9 @@ class RunLog {
   // Closes the window (waiting for its thread), then the file.
   ~RunLog();
 
-  // Appends "[YYYY-MM-DD HH:MM:SS] " + text + CR LF and flushes.
+  // Appends "[YYYY-MM-DD HH:MM:SS] " + text + CR LF and flushes; text from
+  // outside (a product name, a path, a system message) stays on its line,
+  // as append_on_one_line writes it.
   void write_line(std::string_view text);
   // Logs the title (UTF-8) and shows all three texts in the window.
   void set_status(const std::wstring& badge, const std::wstring& title, const std::wstring& detail);
@@ -48,6 +50,13 @@ class RunLog {
 
 // Where the log of a state file goes: its directory, then logs\updater.log.
 std::wstring log_path_for(const std::wstring& state_path);
+
+// Appends UTF-8 text with every line break and other control character
+// written as a visible escape, so that no text can end its line or forge
+// another: CR and LF as \r and \n, other C0 controls and DEL as \xHH, the C1
+// controls (NEL among them) and the line and paragraph separators as \uHHHH.
+// Everything else, backslashes included, stays as it is.
+void append_on_one_line(std::string& line, std::string_view text);
 
 // The current second in local time, "%Y-%m-%d %H:%M:%S".
 std::string format_timestamp();

@@ -10,11 +10,14 @@ namespace korvanta::platform {
 void wait_for_process_exit(std::uint32_t pid);
 
 // Starts a process from a complete command line (the executable is its first
-// token), with the given working directory (passed on even when empty), no
-// handle inheritance and a default start-up state. Returns whether the
-// process was started; its handles are closed before returning.
+// token), with the given working directory (none when empty: the process
+// then shares this one's), no handle inheritance and a default start-up
+// state. Returns whether the process was started; its handles are closed
+// before returning.
 bool start_process(const std::wstring& command_line, const std::wstring& working_directory);
 
 void sleep_milliseconds(unsigned milliseconds);
+
+std::uint32_t current_process_id();
 
 }  // namespace korvanta::platform

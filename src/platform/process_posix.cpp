@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -20,6 +21,8 @@ bool start_process(const std::wstring&, const std::wstring&) {
   // reach the restart through the run's seam instead.
   return false;
 }
+
+std::uint32_t current_process_id() { return static_cast<std::uint32_t>(getpid()); }
 
 void sleep_milliseconds(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

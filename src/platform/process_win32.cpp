@@ -21,8 +21,10 @@ bool start_process(const std::wstring& command_line, const std::wstring& working
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, working_directory.c_str(),
-                      &startup, &info)) {
+  // An empty directory is refused (ERROR_DIRECTORY), which would make a bare
+  // launcher name impossible to start.
+  const wchar_t* directory = working_directory.empty() ? nullptr : working_directory.c_str();
+  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &info)) {
     return false;
   }
   UniqueHandle thread(info.hThread);
@@ -33,5 +35,7 @@ bool start_process(const std::wstring& command_line, const std::wstring& working
 }
 
 void sleep_milliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+
+std::uint32_t current_process_id() { return GetCurrentProcessId(); }
 
 }  // namespace korvanta::platform

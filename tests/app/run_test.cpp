@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/process.h"
 #include "support/test_support.h"
 
 namespace korvanta {
@@ -20,6 +21,7 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesAndExitCode) {
   testing::TempDir dir;
   testing::write_file(dir / L"B\\logs", "in the way");
   const std::wstring state = dir / L"S\\update-state.json", unwritable = dir / L"B\\update-state.json";
+  const std::wstring self = std::to_wstring(platform::current_process_id());
   const std::string waiting = "Waiting for the launcher to close", applying = "Applying update",
                     restarting = "Restarting Project", complete = "Update complete";
   // One run per outcome, one after the other, so that the runs on the state
@@ -40,12 +42,15 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesAndExitCode) {
        {waiting, applying, "Restarting Shop", complete}},
       {{L"--state", state.c_str(), L"--show-ui", L"--restart", L"L.exe"}, false, true, 3,
        {"window Project Updater", "WAITING", "INSTALLING", "apply", "FAILED", "sleep 3000", "close"},
-       {waiting, applying, "Apply failed: staged_file_hash_mismatch", "The update could not be applied"}},
+       {waiting, applying, "Failed entry: /replacements/0 \"a\\nb\"; Windows error 5",
+        "Apply failed: staged_file_hash_mismatch", "The update could not be applied"}},
       {{L"--state", state.c_str(), L"--show-ui", L"--restart", L"L.exe"}, true, false, 4,
        {"window Project Updater", "WAITING", "INSTALLING", "apply", "RESTARTING", "restart L.exe", "ATTENTION",
         "sleep 3000", "close"},
        {waiting, applying, restarting, "Restart failed", "Update installed, but restart failed"}},
       {{L"--state", unwritable.c_str()}, true, true, 0, {"apply"}, {}},
+      {{L"--state", state.c_str(), L"--parent-pid", self.c_str()}, true, true, 0, {"apply"},  // not itself
+       {waiting, applying, restarting, complete}},
       {{L"--parent-pid", L"7", L"--show-ui", L"--state"}, true, true, 2, {}, {}},
       {{L"--state", state.c_str(), L"--parent-pid", L"x"}, true, true, 2, {}, {}},
       {{L"--preview-ui", L"--parent-pid", L"7", L"--product-name", L"Shop"}, true, true, 0, {"preview Shop"}, {}},
@@ -64,9 +69,10 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesAndExitCode) {
       return std::unique_ptr<StatusWindow>(std::make_unique<Window>(events));
     };
     services.wait_for_process = [&](std::uint32_t pid) { events.push_back("wait " + std::to_string(pid)); };
-    services.apply_update = [&](const std::wstring& path, std::string& reason) {
+    services.apply_update = [&](const std::wstring& path, std::string& reason, ApplyFailure& failure) {
       events.push_back(path == argv[2] ? "apply" : "apply elsewhere");
       reason = "staged_file_hash_mismatch";
+      failure = {"/replacements/0", "a\nb", 5};
       return c.applies;
     };
     services.restart_launcher = [&](const std::wstring& path, const std::vector<std::wstring>& args) {

@@ -110,7 +110,8 @@ TEST(UpdaterExe, FailuresChangeOnlyWhatTheyShouldAndRestartNothing) {
 
   line.erase(line.begin(), line.begin() + 2);
   EXPECT_EQ(Started(line).finish(), "exit 3, processes 1");
-  const auto failed = log_of(install, {"Apply failed: staged_file_hash_mismatch", "The update could not be applied"});
+  const auto failed = log_of(install, {"Failed entry: /replacements/0 \"readme.txt\"",
+                                       "Apply failed: staged_file_hash_mismatch", "The update could not be applied"});
   EXPECT_EQ(testing::log_texts(install.log), failed);
   EXPECT_EQ(without_log(testing::snapshot(install.temp.path())), before);
 

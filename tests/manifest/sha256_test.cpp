@@ -59,8 +59,9 @@ TEST(Sha256, EachEngineOfTheProcessorGivesTheKnownDigestsHoweverTheBytesAreFed) 
   for (const Engine engine : {Engine::portable, Engine::sha_extensions, Engine::simd_ssse3, Engine::simd_avx2}) {
     const bool runs = sha256_detail::use_engine(engine);
     std::cout << "[ engine   ] " << sha256_detail::engine_name(engine) << (runs ? "\n" : ": not on this processor\n");
-    if (engine != Engine::simd_avx2)  // AVX2 needs the system's support too: shown, not predicted
+    if (engine != Engine::simd_avx2) {  // AVX2 needs the system's support too: shown, not predicted
       EXPECT_EQ(runs, engine == Engine::portable || (engine == Engine::sha_extensions ? sha : ssse3));
+    }
     for (const auto& [message, digest] : kKnown) {
       if (!runs) break;
       Sha256 pieces;
