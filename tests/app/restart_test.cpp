@@ -18,6 +18,11 @@ TEST(Restart, WithoutAPathNothingIsStartedAndThatIsSuccess) {
   EXPECT_TRUE(restart_launcher(L"", {L"launcher.exe"}));
 }
 
+TEST(Restart, QuotingDoublesBackslashesOnlyBeforeAQuote) {
+  EXPECT_EQ(build_command_line(LR"(D:\x\l.exe)", {L"", LR"(a\\"b)", LR"(D:\dir\)", LR"(say "hi")"}),
+            LR"("D:\x\l.exe" "" "a\\\\\"b" "D:\dir\\" "say \"hi\"")");
+}
+
 // cmd.exe runs a batch file and reads its arguments by rules of its own; the
 // system cuts a command line that is too long.
 TEST(Restart, NoCommandLineWhereTheLauncherWouldNotGetExactlyItsArguments) {

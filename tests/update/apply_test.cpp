@@ -101,14 +101,17 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
       {"/replacements/1/size", "5", reason::kStagedFileSizeMismatch, "a2"},
       {"/replacements/1/staged_path", "@/staging/build-2/missing", reason::kStagedFileSizeMismatch, "a2"},
       {"/replacements/1/staged_path", "@/staging/build-2/data", reason::kStagedFileSizeMismatch, "a2"},
+      {"/replacements/1", {{"path", "data/maps/town.bin"}, {"staged_path", "@/staging/build-2/data"}, {"size", 0},
+                           {"sha256", ""}}, reason::kStagedFileSizeMismatch, "a2"},
       {"/replacements/1/sha256", std::string(64, '0'), reason::kStagedFileHashMismatch, "a2"},
       {"/manifest/files", json::array({{{"path", "../x"}}}), reason::kInvalidUpdateManifest, "a2"},
   };
   for (const auto& c : cases) {
     Update update;
-    json value = c.value;
-    if (value.is_string() && value.get<std::string>()[0] == '@')
-      value = testing::utf8(update.data_dir) + value.get<std::string>().substr(1);
+    std::string text = c.value.dump();
+    const std::string data = json(testing::utf8(update.data_dir)).dump();
+    for (std::size_t at; (at = text.find("\"@")) != std::string::npos;) text.replace(at, 2, data.substr(0, data.size() - 1));
+    const json value = json::parse(text);
     update.state[json::json_pointer(c.pointer)] = value;
     update.write_state();
     const Tree before = testing::snapshot(update.temp.path());
