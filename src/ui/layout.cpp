@@ -20,10 +20,12 @@ int mul_div(int number, int numerator, int denominator) noexcept {
   return static_cast<int>(result);
 }
 
-Point window_origin(int screen_width, int screen_height) noexcept {
-  const int x = (screen_width - kWindowWidth) / 2;
-  const int y = (screen_height - kWindowHeight) / 2;
-  return {x > 0 ? x : 0, y > 0 ? y : 0};
+Rect window_rect(Size screen, Size frame, int dpi) noexcept {
+  const int width = scale(kContentWidth, dpi) + frame.width;
+  const int height = scale(kContentHeight, dpi) + frame.height;
+  const int x = std::max((screen.width - width) / 2, 0);
+  const int y = std::max((screen.height - height) / 2, 0);
+  return {x, y, x + width, y + height};
 }
 
 FrameLayout frame_layout(int width, int height, int dpi) noexcept {

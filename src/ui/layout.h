@@ -53,14 +53,27 @@ inline constexpr FontSpec kSubtitleFont{L"Segoe UI Variable Text", 11, 600};
 inline constexpr FontSpec kDetailFont{L"Segoe UI Variable Text", 9, 400};
 inline constexpr FontSpec kCaptionFont{L"Segoe UI Variable Text", 7, 600};
 
-// The window's outer size, fixed at creation and not scaled by DPI.
-inline constexpr int kWindowWidth = 590;
-inline constexpr int kWindowHeight = 292;
+// The client area the frame is laid out in, at 96 DPI; at any other DPI each
+// measure is scaled. With the dialog frame of 96 DPI (3-pixel borders, a
+// 23-pixel caption) the window is 590 x 292.
+inline constexpr int kContentWidth = 584;
+inline constexpr int kContentHeight = 263;
+
+// The DPIs the window takes: half to five times 96 (the system offers 100% to
+// 500%). Anything else, such as 0 in a message any program can post, leaves
+// the window at the DPI it has.
+inline constexpr int kMinDpi = 48;
+inline constexpr int kMaxDpi = 480;
 
 struct Point {
   int x = 0;
   int y = 0;
   friend constexpr bool operator==(const Point&, const Point&) = default;
+};
+
+struct Size {
+  int width = 0;
+  int height = 0;
 };
 
 // Left and top inside, right and bottom outside, as GDI rectangles are.
@@ -86,9 +99,10 @@ inline int scale(int value, int dpi) noexcept { return mul_div(value, dpi, 96); 
 // system's font creation takes it ("this character height, not cell height").
 inline int font_height(int points, int dpi) noexcept { return -mul_div(points, dpi, 72); }
 
-// Where the window goes on a screen: centred, but never left of or above the
-// screen's origin.
-Point window_origin(int screen_width, int screen_height) noexcept;
+// Where the window goes on a screen at dpi when its borders and caption take
+// frame.width x frame.height pixels: a client area of the content's size at
+// dpi plus the frame, centred, but never left of or above the screen's origin.
+Rect window_rect(Size screen, Size frame, int dpi) noexcept;
 
 // The zigzag logo: a polyline of five points drawn with a pen of pen_width.
 struct LogoMark {

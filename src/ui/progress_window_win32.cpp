@@ -60,7 +60,8 @@ void apply_frame_colours(HWND window) noexcept {
 }
 
 // The window's DPI. GetDpiForWindow exists from Windows 10 1607 on and is
-// looked up at run time; before that the screen's LOGPIXELSX serves.
+// looked up at run time; before that the screen's LOGPIXELSX serves. For
+// this DPI-unaware program Windows says 96; Wine says the system's DPI.
 int window_dpi(HWND window) noexcept {
   using GetDpi = UINT(WINAPI*)(HWND);
   const auto get_dpi = function_from<GetDpi>(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
@@ -68,6 +69,21 @@ int window_dpi(HWND window) noexcept {
   const gdi::WindowDc dc(window);
   if (!dc) return 96;
   return GetDeviceCaps(dc.get(), LOGPIXELSX);
+}
+
+// The window's place for dpi: a client area that holds the frame laid out at
+// dpi, whatever the system's caption and borders take, centred on the screen.
+Rect window_place(int dpi) noexcept {
+  RECT frame{};
+  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+  return window_rect({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)},
+                     {frame.right - frame.left, frame.bottom - frame.top}, dpi);
+}
+
+// Sizes and centres the window for dpi, as window_place says.
+void fit_window(HWND window, int dpi) noexcept {
+  const Rect place = window_place(dpi);
+  SetWindowPos(window, nullptr, place.left, place.top, place.width(), place.height(), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace
@@ -129,11 +145,12 @@ void ProgressWindow::thread_main() noexcept {
   // registration serves. The class is never unregistered.
   RegisterClassExW(&window_class);
 
-  const Point origin = window_origin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  // Placed for 96 DPI until WM_CREATE knows the window's own DPI.
+  const Rect place = window_place(96);
   // WM_NCCREATE and WM_CREATE arrive during this call: when it returns, the
-  // window has its caption, frame colours, DPI, fonts and timer.
-  const HWND window = CreateWindowExW(kWindowExStyle, kWindowClassName, window_title_.c_str(), kWindowStyle, origin.x,
-                                      origin.y, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, this);
+  // window has its caption, frame colours, DPI, size, fonts and timer.
+  const HWND window = CreateWindowExW(kWindowExStyle, kWindowClassName, window_title_.c_str(), kWindowStyle, place.left,
+                                      place.top, place.width(), place.height(), nullptr, nullptr, instance, this);
   hwnd_.exchange(window);
   {
     const std::lock_guard lock(ready_mutex_);
@@ -179,6 +196,7 @@ LRESULT ProgressWindow::handle_message(HWND window, UINT message, WPARAM wparam,
       apply_frame_colours(window);
       dpi_ = window_dpi(window);
       create_fonts(dpi_);
+      fit_window(window, dpi_);
       SetTimer(window, ANIMATION_TIMER_ID, kAnimationPeriodMs, nullptr);
       return 0;
     case WM_DESTROY:
@@ -202,14 +220,17 @@ LRESULT ProgressWindow::handle_message(HWND window, UINT message, WPARAM wparam,
         InvalidateRect(window, nullptr, FALSE);
       }
       return 0;
-    case WM_DPICHANGED: {
-      dpi_ = HIWORD(wparam);
-      create_fonts(dpi_);
-      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
-      SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    case WM_DPICHANGED:
+      // Any program can post this message with any parameters, so lParam,
+      // the system's suggested rectangle, is never read: the window sizes
+      // itself from the new DPI, as at creation, and keeps its DPI when the
+      // new one is out of reason.
+      if (const int dpi = LOWORD(wparam); dpi >= kMinDpi && dpi <= kMaxDpi) {
+        dpi_ = dpi;
+        create_fonts(dpi_);
+        fit_window(window, dpi_);
+      }
       return 0;
-    }
     case MSG_STATUS_CHANGED:
       status_posted_.store(false);
       InvalidateRect(window, nullptr, FALSE);

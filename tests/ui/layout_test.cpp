@@ -11,8 +11,9 @@ TEST(Layout, MulDivRoundsHalvesAwayFromZeroAndTheWindowStaysOnTheScreen) {
   const int cases[][4] = {{3, 144, 96, 5},        {-3, 144, 96, -5}, {3, 144, -96, -5},
                           {0x7fffffff, 2, 1, -1}, {7, 144, 0, -1},   {0x7fffffff, 96, 96, 0x7fffffff}};
   for (const auto& c : cases) EXPECT_EQ(mul_div(c[0], c[1], c[2]), c[3]) << c[0] << " * " << c[1] << " / " << c[2];
-  EXPECT_EQ(window_origin(kWindowWidth + 2, 0), (Point{1, 0}));
-  EXPECT_EQ(window_origin(0, kWindowHeight + 2), (Point{0, 1}));
+  // Windows' dialog frame at 96 DPI, and Wine's at 144, which does not grow the borders.
+  EXPECT_EQ(window_rect({592, 0}, {6, 29}, 96), (Rect{1, 0, 591, 292}));
+  EXPECT_EQ(window_rect({0, 1000}, {6, 34}, 144), (Rect{0, 285, 882, 714}));
 }
 
 // In a client area of 584 x 263 at 96 DPI the track runs from x = 30 to 554.

@@ -33,7 +33,7 @@ LRESULT CALLBACK hold(int code, WPARAM remove, LPARAM message) {
 // Windows), which would then refuse the owner's close; Wine's queue has no
 // such limit, so the status messages taken are counted too. A close that
 // never comes fails by the test's time limit.
-TEST(ProgressWindow, IgnoresTheUsersCloseAndTakesAFloodOfStatusesWhileBusyAsOneRepaint) {
+TEST(ProgressWindow, IgnoresTheUsersCloseTakesAFloodOfStatusesAsOneRepaintAndFitsAnyDpiItIsGiven) {
   auto progress = std::make_unique<ProgressWindow>(L"Shop Updater", L"Shop", false);
   const HWND window = progress->window_handle();
   ASSERT_NE(window, nullptr) << "no window: no display?";
@@ -42,6 +42,15 @@ TEST(ProgressWindow, IgnoresTheUsersCloseAndTakesAFloodOfStatusesWhileBusyAsOneR
   SetEvent(release);
   SendMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_TRUE(IsWindow(window));
+  // The client area holds the frame laid out at the window's DPI, and at the
+  // DPI a posted WM_DPICHANGED names, with no rectangle behind its lParam.
+  const auto holds = [&](int dpi) {
+    RECT c{};
+    return GetClientRect(window, &c) && c.right == scale(kContentWidth, dpi) && c.bottom == scale(kContentHeight, dpi);
+  };
+  EXPECT_TRUE(holds(GetDeviceCaps(gdi::WindowDc(nullptr).get(), LOGPIXELSX)));
+  PostMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), 0);
+  EXPECT_TRUE(eventually([&] { return holds(144); }));
   progress.reset();  // the owner's close
   UnhookWindowsHookEx(hook);
   EXPECT_EQ(statuses_taken, 1);
@@ -70,12 +79,11 @@ TEST(RunPreview, RepaintsWithoutKeepingGdiObjectsUntilTheUserClosesItAndReturnsZ
   EXPECT_EQ(result.get(), 0);
 }
 
-// The preview's 724 of 1060 in a client area grown with the DPI, as the
-// system's suggested rectangle grows it; the context keeps its own pen,
-// brush and font.
+// The preview's 724 of 1060 in the window's client area at each DPI; the
+// context keeps its own pen, brush and font.
 TEST(Frame, PaintsTheAccentBarTheBackgroundAndTheFillOverTheTrackAt96And144Dpi) {
   for (const int dpi : {96, 144}) {
-    const FrameLayout l = frame_layout(scale(584, dpi), scale(263, dpi), dpi);
+    const FrameLayout l = frame_layout(scale(kContentWidth, dpi), scale(kContentHeight, dpi), dpi);
     const gdi::MemoryDc dc(nullptr);
     const gdi::Bitmap bitmap(CreateBitmap(l.width, l.height, 1, 32, nullptr));
     const gdi::Selection selection(dc.get(), bitmap.get());
