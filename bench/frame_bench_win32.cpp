@@ -24,10 +24,10 @@ namespace {
 
 using korvanta::scale;
 
-// The client area of the 590 x 292 window at 96 DPI; at other DPIs it grows
-// as the system's suggested rectangle grows it.
-constexpr int kClientWidth = 584;
-constexpr int kClientHeight = 263;
+// The window's client area at 96 DPI; at other DPIs it is scaled as the
+// window's content is.
+constexpr int kClientWidth = korvanta::kContentWidth;
+constexpr int kClientHeight = korvanta::kContentHeight;
 
 struct Timing {
   double median_us;

@@ -88,9 +88,16 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
 
 std::string failed_entry_line(const ApplyFailure& failure) {
   std::string line = std::string(kFailedEntryPrefix) + (failure.place.empty() ? "unknown" : failure.place);
-  if (!failure.path.empty())
-    line += " " + nlohmann::json(failure.path).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  if (failure.system_error != 0) line += "; Windows error " + std::to_string(failure.system_error);
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about the
+  // temporaries of a chain of string additions in the i686 build.
+  if (!failure.path.empty()) {
+    line += ' ';
+    line += nlohmann::json(failure.path).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+  if (failure.system_error != 0) {
+    line += "; Windows error ";
+    line += std::to_string(failure.system_error);
+  }
   return line;
 }
 
