@@ -33,15 +33,10 @@ TEST(Restart, NoCommandLineWhereTheLauncherWouldNotGetExactlyItsArguments) {
     bool started;
   } cases[] = {
       {L"launcher.exe", {L"x\"&echo pwned&rem \"", L"%PATH%", L"!x!", L"a\nb"}, true},
-      {L"launcher.bat.exe", {L"\""}, true},
-      {L"D:\\R&D (x86)\\launcher.BaT. ", {L"a b", L"C:\\dir\\", L"^&|<>"}, true},
-      {L"launcher.cmd", {L"x\"&echo pwned&rem \""}, false},
-      {L"launcher.Bat", {L"%PATH%"}, false},
-      {L"launcher.bat ", {L"!x!"}, false},
-      {L"launcher.bat", {L"a\nb"}, false},
-      {L"D:\\100%\\launcher.bat", {}, false},
-      {L"l.exe", {longest}, true},
-      {L"l.exe", {longest + L"a"}, false},
+      {L"launcher.bat.exe", {L"\""}, true}, {L"D:\\R&D (x86)\\launcher.BaT. ", {L"a b", L"C:\\dir\\", L"^&|<>"}, true},
+      {L"launcher.cmd", {L"x\"&echo pwned&rem \""}, false}, {L"launcher.Bat", {L"%PATH%"}, false},
+      {L"launcher.bat ", {L"!x!"}, false}, {L"launcher.bat", {L"a\nb"}, false}, {L"D:\\100%\\launcher.bat", {}, false},
+      {L"l.exe", {longest}, true}, {L"l.exe", {longest + L"a"}, false},
   };
   for (const auto& c : cases)
     EXPECT_EQ(restart_command_line(c.path, c.args), c.started ? std::optional(build_command_line(c.path, c.args))

@@ -42,14 +42,11 @@ TEST(PathText, DrivesAndServersAreRootNames) {
   const struct {
     std::wstring path, parent, normal, name;
   } cases[] = {
-      {L"D:\\Games\\x.exe", L"D:\\Games", L"D:\\Games\\x.exe", L"x.exe"},
-      {L"D:\\x.exe", L"D:\\", L"D:\\x.exe", L"x.exe"},
-      {L"D:x.exe", L"D:", L"D:x.exe", L"x.exe"},
-      {L"D:/", L"D:/", L"D:\\", L""},
-      {L"D:\\..\\x\\.", L"D:\\..\\x", L"D:\\x\\", L"."},
+      {L"D:\\Games\\x.exe", L"D:\\Games", L"D:\\Games\\x.exe", L"x.exe"}, {L"D:\\x.exe", L"D:\\", L"D:\\x.exe", L"x.exe"},
+      {L"D:x.exe", L"D:", L"D:x.exe", L"x.exe"}, {L"D:/", L"D:/", L"D:\\", L""},
+      {L"D:\\..\\x\\.", L"D:\\..\\x", L"D:\\x\\", L"."}, {L"\\\\srv", L"\\\\srv", L"\\\\srv", L""},
       {L"\\\\srv\\share\\x.exe", L"\\\\srv\\share", L"\\\\srv\\share\\x.exe", L"x.exe"},
       {L"//srv/share/a/../x", L"//srv/share/a/..", L"\\\\srv\\share\\x", L"x"},
-      {L"\\\\srv", L"\\\\srv", L"\\\\srv", L""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(wide_to_utf8(c.path));

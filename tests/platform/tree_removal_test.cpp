@@ -12,21 +12,16 @@ TEST(TreeRemoval, RemovesEveryDirectoryAfterItsSubdirectoriesWithoutRecursion) {
   int removed = 0;
   bool children_first = true;
   const std::error_code failure = std::make_error_code(std::errc::permission_denied);
-  const std::error_code result = remove_tree_iteratively(
-      L"0",
-      [&](const std::wstring& directory, std::vector<std::wstring>& subdirectories) {
-        const int depth = std::stoi(directory);
-        if (depth < kDepth) subdirectories.push_back(std::to_wstring(depth + 1));
-        return depth == 7 ? failure : std::error_code{};  // goes on after a failure
-      },
-      [&](const std::wstring& directory) {
-        children_first = children_first && std::stoi(directory) == kDepth - removed;
-        ++removed;
-        return std::error_code{};
-      });
-  EXPECT_EQ(result, failure);
-  EXPECT_EQ(removed, kDepth + 1);
-  EXPECT_TRUE(children_first);
+  const auto empty = [&](const std::wstring& directory, std::vector<std::wstring>& subdirectories) {
+    if (std::stoi(directory) < kDepth) subdirectories.push_back(std::to_wstring(std::stoi(directory) + 1));
+    return directory == L"7" ? failure : std::error_code{};  // goes on after a failure
+  };
+  const auto remove = [&](const std::wstring& directory) {
+    children_first = children_first && std::stoi(directory) == kDepth - removed++;
+    return std::error_code{};
+  };
+  EXPECT_EQ(remove_tree_iteratively(L"0", empty, remove), failure);
+  EXPECT_TRUE(removed == kDepth + 1 && children_first);
 }
 
 }  // namespace

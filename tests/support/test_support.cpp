@@ -42,8 +42,7 @@ std::string generic(const fs::path& path) {
 // The "/"-separated form of a path below base.
 std::string relative_to(const std::wstring& base, const std::wstring& path) {
   std::string text = utf8(path.substr(base.size() + 1));
-  for (char& c : text)
-    if (c == '\\') c = '/';
+  std::replace(text.begin(), text.end(), '\\', '/');
   return text;
 }
 
@@ -111,26 +110,20 @@ Tree snapshot(const std::wstring& dir) {
 std::optional<std::vector<std::string>> log_texts(const std::wstring& log_path) {
   const std::optional<std::string> text = content(log_path);
   if (!text) return std::nullopt;
-  static const std::regex line(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] ([^\r\n]*)\r\n)");
+  static const std::regex line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ([^\r\n]*)\r\n)");
   std::vector<std::string> texts;
-  std::size_t consumed = 0;
-  for (std::sregex_iterator it(text->begin(), text->end(), line), end; it != end; ++it) {
-    if (static_cast<std::size_t>(it->position()) != consumed) return std::nullopt;
-    consumed += static_cast<std::size_t>(it->length());
-    texts.push_back((*it)[1]);
-  }
-  if (consumed != text->size()) return std::nullopt;
-  return texts;
+  auto at = text->cbegin();
+  for (std::smatch m; at != text->cend() && std::regex_search(at, text->cend(), m, line,
+                                                               std::regex_constants::match_continuous);
+       at = m[0].second)
+    texts.push_back(m[1]);
+  return at == text->cend() ? std::optional(texts) : std::nullopt;
 }
 
 Installation::Installation(const std::wstring& root_name)
-    : root(temp / root_name),
-      data_dir(root + L"\\.korvanta"),
-      state_path(data_dir + L"\\update-state.json"),
-      staging(data_dir + L"\\staging\\build-2"),
-      backup(data_dir + L"\\backup\\build-1"),
-      manifest(data_dir + L"\\build-manifest.json"),
-      log(data_dir + L"\\logs\\updater.log") {
+    : root(temp / root_name), data_dir(root + L"\\.korvanta"), state_path(data_dir + L"\\update-state.json"),
+      staging(data_dir + L"\\staging\\build-2"), backup(data_dir + L"\\backup\\build-1"),
+      manifest(data_dir + L"\\build-manifest.json"), log(data_dir + L"\\logs\\updater.log") {
   state = {{"install_root", utf8(root)}, {"manifest_path", utf8(manifest)}, {"backup_root", utf8(backup)},
            {"staging_root", utf8(data_dir + L"\\staging")}, {"deletions", nlohmann::json::array()},
            {"replacements", nlohmann::json::array()},

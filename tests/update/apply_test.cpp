@@ -32,11 +32,13 @@ namespace {
 using nlohmann::json;
 using testing::Tree;
 
-// Deletions (one never installed), replacements of installed files, a path
-// both deleted and replaced, a new file in new folders, an untouched file,
-// a read-only leftover in the staging root.
+// An installation in a folder whose long name takes every path past the
+// classic length limit. Deletions (one never installed), replacements of
+// installed files, a path both deleted and replaced, a new file in new
+// folders, an untouched file, a read-only leftover in the staging root.
+const std::string R = std::string(200, 'r') + "/";
 struct Update : testing::Installation {
-  Update() {
+  Update() : Installation(testing::wide(R.substr(0, R.size() - 1))) {
     for (const auto& [path, bytes] : {std::pair{L"old.dll", "old dll"}, {L"mods\\legacy\\old.pak", "old pak"},
                                       {L"data\\a.bin", "a1"}, {L"data\\maps\\town.bin", "town1"},
                                       {L"both.txt", "both1"}, {L"keep.txt", "keep"}})
@@ -57,19 +59,19 @@ struct Update : testing::Installation {
 };
 
 const Tree kInstalledAfter = {
-    {"Game/keep.txt", "keep"}, {"Game/data/a.bin", "a2"}, {"Game/data/maps/town.bin", "town2"},
-    {"Game/both.txt", "both2"}, {"Game/new/deep/c.bin", "c2"}, {"outside/keep.txt", "outside"},
-    {"Game/.korvanta/backup/build-1/old.dll", "old dll"}, {"Game/.korvanta/backup/build-1/both.txt", "both1"},
-    {"Game/.korvanta/backup/build-1/mods/legacy/old.pak", "old pak"},
-    {"Game/.korvanta/backup/build-1/data/a.bin", "a1"}, {"Game/.korvanta/backup/build-1/data/maps/town.bin", "town1"},
-    {"Game/.korvanta/build-manifest.json", "<manifest>"},
+    {R + "keep.txt", "keep"}, {R + "data/a.bin", "a2"}, {R + "data/maps/town.bin", "town2"},
+    {R + "both.txt", "both2"}, {R + "new/deep/c.bin", "c2"}, {"outside/keep.txt", "outside"},
+    {R + ".korvanta/backup/build-1/old.dll", "old dll"}, {R + ".korvanta/backup/build-1/both.txt", "both1"},
+    {R + ".korvanta/backup/build-1/mods/legacy/old.pak", "old pak"},
+    {R + ".korvanta/backup/build-1/data/a.bin", "a1"}, {R + ".korvanta/backup/build-1/data/maps/town.bin", "town1"},
+    {R + ".korvanta/build-manifest.json", "<manifest>"},
 };
 
 // The files of a tree, the manifest's text replaced by a mark once it is
 // known to be the update's manifest.
 Tree files_of(Tree tree) {
   std::erase_if(tree, [](const auto& entry) { return entry.second == "<dir>"; });
-  if (auto it = tree.find("Game/.korvanta/build-manifest.json"); it != tree.end()) {
+  if (auto it = tree.find(R + ".korvanta/build-manifest.json"); it != tree.end()) {
     EXPECT_EQ(json::parse(it->second).at("id"), "build-2");
     it->second = "<manifest>";
   }
@@ -82,7 +84,7 @@ TEST(Apply, InstallsTheUpdateKeepingEveryOldFileInTheBackupRoot) {
   ASSERT_TRUE(apply_update(update.state_path, reason)) << reason;
   const Tree after = testing::snapshot(update.temp.path());
   EXPECT_EQ(files_of(after), kInstalledAfter);
-  EXPECT_EQ(after.count("Game/.korvanta/backup/build-1/never"), 0u);
+  EXPECT_EQ(after.count(R + ".korvanta/backup/build-1/never"), 0u);
 }
 
 TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
@@ -127,10 +129,10 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
               place + "|" + (place[1] == 'd' ? entry : place[1] == 'r' ? entry.at("path") : json("")).get<std::string>());
     const Tree after = testing::snapshot(update.temp.path());
     EXPECT_EQ(update.lost_files(before, after), "") << c.pointer;
-    EXPECT_EQ(after.at("Game/data/a.bin"), c.a_bin) << c.pointer;
-    EXPECT_EQ(after.at("Game/data/maps/town.bin"), c.reason == reason::kInvalidUpdateManifest ? "town2" : "town1");
-    EXPECT_EQ(after.at("Game/.korvanta/update-state.json"), update.state.dump(2)) << c.pointer;
-    EXPECT_EQ(after.count("Game/.korvanta/build-manifest.json"), 0u) << c.pointer;
+    EXPECT_EQ(after.at(R + "data/a.bin"), c.a_bin) << c.pointer;
+    EXPECT_EQ(after.at(R + "data/maps/town.bin"), c.reason == reason::kInvalidUpdateManifest ? "town2" : "town1");
+    EXPECT_EQ(after.at(R + ".korvanta/update-state.json"), update.state.dump(2)) << c.pointer;
+    EXPECT_EQ(after.count(R + ".korvanta/build-manifest.json"), 0u) << c.pointer;
   }
 }
 
@@ -143,18 +145,6 @@ TEST(Apply, RunningAgainAfterAnInterruptedCopyKeepsTheOriginalInTheBackup) {
   std::string reason;
   ASSERT_TRUE(apply_update(update.state_path, reason)) << reason;
   EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
-}
-
-TEST(Apply, InstallsAnUpdateWhosePathsExceedTheClassicLengthLimit) {
-  testing::Installation install(std::wstring(150, L'r'));
-  const std::wstring deep = std::wstring(100, L'd') + L"\\" + std::wstring(60, L'f');
-  install.install(deep, "old");
-  install.replace(deep, "new");
-  install.write_state();
-  std::string reason;
-  ASSERT_TRUE(apply_update(install.state_path, reason)) << reason;
-  EXPECT_EQ(testing::content(install.installed_path(deep)), "new");
-  EXPECT_EQ(testing::content(install.backup_path(deep)), "old");
 }
 
 #ifdef _WIN32
@@ -181,44 +171,32 @@ TEST(Apply, ADeletionOfAReplacedFileInAnotherSpellingKeepsTheOriginal) {
   }
 }
 
-// Another program holding a file open without sharing deletion (and, with
-// share 0, reading), released after a while or never.
-struct Held {
-  Held(const std::wstring& path, DWORD share, int release_after_ms)
-      : handle(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)) {
-    if (release_after_ms < 0) return;
-    releaser = std::thread([this, release_after_ms] {
-      Sleep(release_after_ms);
-      handle.reset();
-    });
-  }
-  ~Held() {
-    if (releaser.joinable()) releaser.join();
-  }
-  platform::UniqueHandle handle;
-  std::thread releaser;
-};
+// Another program holding a file open without sharing deletion (share 0: nor
+// reading), until the thread it gives back lets it go.
+std::thread held(const std::wstring& path, DWORD share, int ms) {
+  platform::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_TRUE(file) << testing::utf8(path);
+  return std::thread([file = std::move(file), ms]() mutable { Sleep(ms), file.reset(); });
+}
 
 TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
-  {
-    Update update;
-    const Held deleted(update.installed_path(L"old.dll"), FILE_SHARE_READ, 1500),
-        replaced(update.installed_path(L"data\\a.bin"), FILE_SHARE_READ, 1500),
-        staged(update.staged_path(L"data\\maps\\town.bin"), 0, 1500);
-    ASSERT_TRUE(deleted.handle && replaced.handle && staged.handle);
-    std::string reason;
-    EXPECT_TRUE(apply_update(update.state_path, reason)) << reason;
-    EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
-  }
-  Update update;
-  const Held forever(update.installed_path(L"data\\a.bin"), FILE_SHARE_READ, -1);
-  const auto start = std::chrono::steady_clock::now();
+  Update update, other;
+  std::thread holders[] = {held(update.installed_path(L"old.dll"), FILE_SHARE_READ, 1500),
+                           held(update.installed_path(L"data\\a.bin"), FILE_SHARE_READ, 1500),
+                           held(update.staged_path(L"data\\maps\\town.bin"), 0, 1500)};
   std::string reason;
-  EXPECT_FALSE(apply_update(update.state_path, reason));
+  EXPECT_TRUE(apply_update(update.state_path, reason)) << reason;
+  EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
+  for (std::thread& holder : holders) holder.join();
+
+  std::thread forever = held(other.installed_path(L"data\\a.bin"), FILE_SHARE_READ, 12000);  // past every retry
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(apply_update(other.state_path, reason));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
   EXPECT_EQ(reason, platform::os_error_text(platform::make_os_error(ERROR_SHARING_VIOLATION)));
-  EXPECT_EQ(testing::content(update.installed_path(L"data\\a.bin")), "a1");
-  EXPECT_EQ(testing::content(update.backup_path(L"data\\a.bin")), "a1");
+  EXPECT_EQ(testing::content(other.installed_path(L"data\\a.bin")), "a1");
+  EXPECT_EQ(testing::content(other.backup_path(L"data\\a.bin")), "a1");
+  forever.join();
 }
 #endif
 

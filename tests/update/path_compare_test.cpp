@@ -20,27 +20,19 @@ TEST(PathCompare, EqualityAndContainment) {
     std::wstring root, candidate;
     bool equal, within;
   } cases[] = {
-      {host, L"/SRV/GAMES/SHOP/.KORVANTA/BACKUP/", true, true},
-      {L"/srv/az/AZ", L"/SRV/AZ/az", true, true},
+      {host, L"/SRV/GAMES/SHOP/.KORVANTA/BACKUP/", true, true}, {L"/srv/az/AZ", L"/SRV/AZ/az", true, true},
       {host, L"/srv/Games/Shop/.korvanta/staging/../backup/.", true, true},
       {host, L"\\srv\\Games\\Shop\\.korvanta\\backup\\2024\\old.bin", false, true},
-      {host, L"/srv/Games/Shop/.korvanta/backup2", false, false},
-      {host, L"/srv/Games/Shop/.korvanta", false, false},
+      {host, L"/srv/Games/Shop/.korvanta/backup2", false, false}, {host, L"/srv/Games/Shop/.korvanta", false, false},
       {host, L"/srv/Games/Shop/.korvanta/backup/../../../../etc", false, false},
       {L"/srv/\u00C9t\u00E9/\u0130", L"/srv/\u00E9t\u00E9/i", false, false},  // only ASCII letters are folded
       {L"C:\\PROGRA~1", L"C:\\Program Files", false, false},                  // short names are not resolved
       {drive, L"d:/games//shop/.korvanta/backup/x", false, true},
       {drive, L"E:\\Games\\Shop\\.korvanta\\backup\\x", false, false},
       {drive, L"\\\\D\\Games\\Shop\\.korvanta\\backup\\x", false, false},
-      {L"D:\\", L"d:\\games", false, true},
-      {L"D:\\", L"d:/\\", true, true},
-      {L"D:\\", L"E:\\games", false, false},
-      {L"\\\\srv\\share", L"//SRV/Share/games\\", false, true},
-      {L"\\\\srv\\share", L"\\\\srv\\share2\\games", false, false},
-      {L"/", L"/srv", false, true},
-      {L"", L"", true, false},
-      {L"", L"/tmp/x", false, false},
-      {L"/tmp", L"", false, false},
+      {L"D:\\", L"d:\\games", false, true}, {L"D:\\", L"d:/\\", true, true}, {L"D:\\", L"E:\\games", false, false},
+      {L"\\\\srv\\share", L"//SRV/Share/games\\", false, true}, {L"\\\\srv\\share", L"\\\\srv\\share2\\games", false, false},
+      {L"/", L"/srv", false, true}, {L"", L"", true, false}, {L"", L"/tmp/x", false, false}, {L"/tmp", L"", false, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(paths_equal(c.root, c.candidate), c.equal) << shown(c.root) << " = " << shown(c.candidate);
