@@ -8,9 +8,10 @@ namespace {
 bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // A name Windows keeps for a device, in any letter case, with or without an
-// extension and with spaces before it: opening such a file opens the device.
+// extension or a stream name and with spaces before it: opening such a file
+// opens the device.
 bool is_device_name(std::string_view segment) {
-  std::string base(segment.substr(0, segment.find('.')));
+  std::string base(segment.substr(0, segment.find_first_of(".:")));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   for (char& c : base)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -40,7 +41,11 @@ std::optional<std::string> normalize_relative_path(std::string_view path) {
     const std::size_t slash = text.find('/', start);
     const std::size_t end = slash == std::string::npos ? text.size() : slash;
     const std::string_view segment(text.data() + start, end - start);
-    if (segment.empty() || segment == "." || segment == ".." || is_device_name(segment)) return std::nullopt;
+    // Windows drops a name's trailing dots and spaces, so such a segment
+    // names another file than it says ("..." even the parent, once a long
+    // path is made full).
+    if (segment.empty() || segment.back() == '.' || segment.back() == ' ' || is_device_name(segment))
+      return std::nullopt;
     ++segments;
     start = slash == std::string::npos ? text.size() : slash + 1;
   }

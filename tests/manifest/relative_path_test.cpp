@@ -30,10 +30,12 @@ TEST(RelativePath, EveryShortPathIsRefusedOrItsOwnNormalFormUnderTheRoot) {
 TEST(RelativePath, DriveLettersTrailingSeparatorsDottedAndDeviceNamesAreJudgedAsDocumented) {
   const std::pair<std::string, std::optional<std::string>> cases[] = {
       {"C:", {}}, {"C:x", {}}, {"a:b", {}}, {"A:", {}}, {"Z:", {}}, {"z:", {}}, {"ab:c", "ab:c"}, {":x", ":x"},
-      {"1:x", "1:x"}, {"a\\b\\", "a/b"}, {"a/b//", {}}, {".a/..b/...", ".a/..b/..."},
+      {"1:x", "1:x"}, {"a\\b\\", "a/b"}, {"a/b//", {}}, {".a/..b/...c", ".a/..b/...c"}, {"a/.../b", {}},
+      {"a./b", {}}, {"a/b ", {}},
       // Names Windows keeps for devices, and names that only resemble them.
       {"docs/nul.txt", {}}, {"AUX", {}}, {"Con .x.y", {}}, {"com0", {}}, {"LPT9", {}}, {"com\xC2\xB9", {}},
-      {"lpt\xC2\xB3.log", {}}, {"CONIN$", {}}, {"conout$/x", {}}, {"prn/", {}}, {"console", "console"},
+      {"lpt\xC2\xB3.log", {}}, {"CONIN$", {}}, {"nul:", {}}, {"lpt1:x", {}}, {"conout$/x", {}}, {"prn/", {}},
+      {"console", "console"},
       {"nul_", "nul_"}, {"com10", "com10"}, {"lpt\xC2\xB4", "lpt\xC2\xB4"}, {"xcon", "xcon"}, {"co", "co"}};
   for (const auto& [input, expected] : cases) EXPECT_EQ(normalize_relative_path(input), expected) << input;
 }

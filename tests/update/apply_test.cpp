@@ -152,7 +152,7 @@ TEST(Apply, RunningAgainAfterAnInterruptedCopyKeepsTheOriginalInTheBackup) {
 // replacement too: running the update again after a failure must not copy
 // the new version over the original's backup.
 TEST(Apply, ADeletionOfAReplacedFileInAnotherSpellingKeepsTheOriginal) {
-  for (std::wstring spelling : {L"\u00e9t\u00e9.pak. ", L"\u00c9T\u00c9.pak", L""}) {
+  for (std::wstring spelling : {L"\u00c9T\u00c9.pak", L""}) {
     testing::Installation install;
     install.install(L"\u00e9t\u00e9.pak", "original");
     if (spelling.empty()) {  // the short name
