@@ -125,10 +125,15 @@ std::error_code replace_file(const std::wstring& from, const std::wstring& to) {
     return make_os_error(ERROR_ACCESS_DENIED);
   // MOVEFILE_WRITE_THROUGH: the call returns only once the rename is on the
   // disk, so a power cut after a reported success keeps the new file.
+  // A target that another program holds open without sharing deletion makes
+  // the replace fail with ERROR_ACCESS_DENIED rather than a sharing
+  // violation; the read-only case is refused above, so that is waited out
+  // like a lock.
   const DWORD result = retry_while_locked([&] {
-    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? ERROR_SUCCESS
-               : GetLastError();
+    const DWORD code = MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                           ? ERROR_SUCCESS
+                           : GetLastError();
+    return code == ERROR_ACCESS_DENIED ? ERROR_SHARING_VIOLATION : code;
   });
   if (result != ERROR_SUCCESS) return make_os_error(static_cast<int>(result));
   return {};

@@ -33,21 +33,22 @@ struct FileStatus {
 FileStatus file_status(const std::wstring& path, std::error_code& error);
 
 // Which file a path resolves to, as the system knows it: the volume and the
-// file's index on it (device and inode on the host). Two spellings of one
-// file (letter case, trailing dots and spaces, a short name, a hard link)
-// give the same identity.
+// file's index on it (device and inode on the host), and how many names the
+// file has. Two spellings of one name (letter case, a short name) give the
+// same identity; so do two hard links, which have more than one name.
 struct FileIdentity {
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
+  std::uint64_t names = 1;
   bool operator==(const FileIdentity&) const = default;
 };
 
 // Links followed. Nothing when the path names nothing or cannot be examined.
 std::optional<FileIdentity> file_identity(const std::wstring& path);
 
-// Moves a file (or directory) to a new path, replacing a file already there,
-// copying across volumes when the system can (MoveFileExW with
-// MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED on Windows).
+// Moves a file (or directory) to a new path on the same volume, replacing a
+// file already there (MoveFileExW with MOVEFILE_REPLACE_EXISTING on
+// Windows). Across volumes it fails: a copy there is the caller's to make.
 std::error_code rename_path(const std::wstring& from, const std::wstring& to);
 
 // Copies a file's content to a new path, overwriting a file already there.

@@ -47,7 +47,8 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
 std::optional<FileIdentity> file_identity(const std::wstring& path) {
   struct stat info {};
   if (::stat(fs_path(path).c_str(), &info) != 0) return std::nullopt;
-  return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                      static_cast<std::uint64_t>(info.st_nlink)};
 }
 
 std::error_code rename_path(const std::wstring& from, const std::wstring& to) {

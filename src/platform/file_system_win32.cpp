@@ -155,14 +155,17 @@ std::optional<FileIdentity> file_identity(const std::wstring& path) {
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
-  return FileIdentity{info.dwVolumeSerialNumber, combine(info.nFileIndexHigh, info.nFileIndexLow)};
+  return FileIdentity{info.dwVolumeSerialNumber, combine(info.nFileIndexHigh, info.nFileIndexLow),
+                      info.nNumberOfLinks};
 }
 
 std::error_code rename_path(const std::wstring& from, const std::wstring& to) {
+  // No MOVEFILE_COPY_ALLOWED: across volumes that would be a copy that a
+  // crash can leave half done at the target. The caller copies instead, in
+  // its own safe order.
   const std::wstring source = file_api_path(from), target = file_api_path(to);
-  return as_error(retry_while_locked([&] {
-    return result_of(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
-  }));
+  return as_error(retry_while_locked(
+      [&] { return result_of(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)); }));
 }
 
 std::error_code copy_file(const std::wstring& from, const std::wstring& to) {

@@ -2,26 +2,26 @@
 // A file that one holder at a time keeps open: how two updaters started for
 // one installation keep out of each other's way.
 #include <string>
+#include <system_error>
 
 namespace korvanta::platform {
 
 class LockFile {
  public:
-  enum class Result {
-    acquired,
-    held_elsewhere,  // another process (or another LockFile) holds it
-    unavailable,     // it cannot be created (no such directory, no access)
-  };
-
   LockFile() noexcept = default;
   LockFile(const LockFile&) = delete;
   LockFile& operator=(const LockFile&) = delete;
   ~LockFile();
 
-  // Creates the file if needed and holds it. On Windows nobody else can open
-  // it meanwhile, and it is deleted when released, also when the process
-  // dies; on the host it is an advisory lock.
-  Result acquire(const std::wstring& path);
+  // Creates the file if needed and holds it; the system's error when it
+  // cannot (see held_elsewhere). On Windows nobody else can open it
+  // meanwhile, and it is deleted when released, also when the process dies;
+  // on the host it is an advisory lock.
+  std::error_code acquire(const std::wstring& path);
+
+  // Whether acquire failed because another process (or another LockFile)
+  // holds the file.
+  static bool held_elsewhere(const std::error_code& error) noexcept;
 
  private:
   std::wstring path_;

@@ -4,8 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
-
+#include "platform/error.h"
 #include "platform/file_system.h"
 
 namespace korvanta::platform {
@@ -16,17 +15,21 @@ LockFile::~LockFile() {
   ::close(fd_);
 }
 
-LockFile::Result LockFile::acquire(const std::wstring& path) {
+std::error_code LockFile::acquire(const std::wstring& path) {
   const int fd = ::open(fs_path(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return Result::unavailable;
+  if (fd < 0) return last_os_error();
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
+    const std::error_code error = last_os_error();
     ::close(fd);
-    return error == EWOULDBLOCK ? Result::held_elsewhere : Result::unavailable;
+    return error;
   }
   fd_ = fd;
   path_ = path;
-  return Result::acquired;
+  return {};
+}
+
+bool LockFile::held_elsewhere(const std::error_code& error) noexcept {
+  return error == std::errc::operation_would_block;
 }
 
 }  // namespace korvanta::platform

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/error.h"
 #include "platform/full_path.h"
 
 namespace korvanta::platform {
@@ -10,16 +11,18 @@ LockFile::~LockFile() {
   if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
 }
 
-LockFile::Result LockFile::acquire(const std::wstring& path) {
+std::error_code LockFile::acquire(const std::wstring& path) {
   // Shared with nobody; Windows deletes it when the last handle closes,
   // which a killed process's handles do too.
   HANDLE handle = CreateFileW(file_api_path(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return GetLastError() == ERROR_SHARING_VIOLATION ? Result::held_elsewhere : Result::unavailable;
-  }
+  if (handle == INVALID_HANDLE_VALUE) return last_os_error();
   handle_ = handle;
-  return Result::acquired;
+  return {};
+}
+
+bool LockFile::held_elsewhere(const std::error_code& error) noexcept {
+  return error.category() == os_category() && error.value() == ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace korvanta::platform

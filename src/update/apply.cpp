@@ -58,19 +58,21 @@ bool move_file(ApplyFileSystem& fs, const std::wstring& from, const std::wstring
   return true;
 }
 
-// Beside a staged file that could not be renamed into place: its copy.
-constexpr const wchar_t* kStagedCopySuffix = L".korvanta-copy";
+// Beside a target that a staged file could not be renamed to: its copy, on
+// its way into place.
+constexpr const wchar_t* kCopySuffix = L".korvanta-copy";
 
-// A staged file that cannot be renamed into place (held by a scanner that
-// does not share deletion, say) is copied beside itself and that copy renamed
-// into place, so an interrupted copy never leaves part of a file installed;
-// the staged file and any copy left over stay in the staging root until the
-// clean-up removes it.
+// A staged file that cannot be renamed into place (on another volume, or held
+// by a scanner that does not share deletion) is copied beside the target and
+// that copy renamed into place, so an interrupted copy never leaves part of a
+// file installed; a copy left by an interrupted run is removed. The staged
+// file stays in the staging root when it cannot be removed; the clean-up
+// removes it.
 bool install_staged_file(ApplyFileSystem& fs, const std::wstring& staged, const std::wstring& target,
                          std::string& reason) {
+  const std::wstring copy = target + kCopySuffix;
   if (auto error = fs.create_directories(path_text::parent_path(target))) return fail(reason, error);
-  if (!fs.rename(staged, target)) return true;
-  const std::wstring copy = staged + kStagedCopySuffix;
+  if (!fs.rename(staged, target)) return fs.remove(copy), true;
   if (auto error = fs.copy_file(staged, copy)) return fail(reason, error);
   if (auto error = fs.rename(copy, target)) {
     fs.remove(copy);
@@ -132,8 +134,8 @@ std::vector<std::string> replacement_targets(const UpdateState& state) {
 
 // Whether a deletion names a file that a replacement names too, in the same
 // spelling up to ASCII case or, for a file that is there, in any spelling
-// that Windows resolves to that file (letter case beyond ASCII, trailing dots
-// and spaces, a short name).
+// that Windows resolves to that file (letter case beyond ASCII, a short
+// name). A hard link is another name, not another spelling: it is deleted.
 class ReplacedFiles {
  public:
   ReplacedFiles(ApplyFileSystem& fs, const UpdateState& state) : fs_(fs), state_(state) {
@@ -145,7 +147,7 @@ class ReplacedFiles {
   bool contain(const std::string& relative) {
     if (names_.count(to_lower_ascii(relative)) != 0) return true;
     const auto file = fs_.identity(join_relative(state_.install_root, relative));
-    if (!file) return false;
+    if (!file || file->names > 1) return false;
     if (!identities_) {
       identities_.emplace();
       for (const std::wstring& path : paths_)
@@ -225,11 +227,13 @@ bool apply(const std::wstring& state_path, ApplyFileSystem& fs, std::string& rea
   UpdateState state;
   if (!load_update_state(state_path, state, reason, where.place)) return false;
   // One updater at a time in an installation: two would back up and install
-  // the same files at once. Without a lock file (none can be made here) the
-  // update goes on as it would have.
+  // the same files at once. A lock that cannot be taken at all (something in
+  // its way) refuses too, with the system's reason.
+  where = {kStateFilePlace, ""};
   platform::LockFile lock;
-  if (lock.acquire(path_text::join(state.data_dir, kLockFileName)) == platform::LockFile::Result::held_elsewhere) {
-    reason = reason::kUpdateAlreadyRunning;
+  if (const std::error_code error = lock.acquire(path_text::join(state.data_dir, kLockFileName))) {
+    if (platform::LockFile::held_elsewhere(error)) reason = reason::kUpdateAlreadyRunning;
+    else fail(reason, error);
     return false;
   }
   if (!apply_deletions(fs, state, reason, where)) return false;

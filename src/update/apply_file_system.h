@@ -22,7 +22,7 @@ class ApplyFileSystem {
   virtual std::optional<platform::FileIdentity> identity(const std::wstring& path) = 0;
   // Creates a directory and its missing ancestors; an existing one is fine.
   virtual std::error_code create_directories(const std::wstring& path) = 0;
-  // Renames, replacing an existing target, copying across volumes if needed.
+  // Renames on one volume, replacing an existing target.
   virtual std::error_code rename(const std::wstring& from, const std::wstring& to) = 0;
   // Copies a file, overwriting the target.
   virtual std::error_code copy_file(const std::wstring& from, const std::wstring& to) = 0;
