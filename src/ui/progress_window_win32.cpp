@@ -102,9 +102,13 @@ ProgressWindow::ProgressWindow(std::wstring window_title, std::wstring product_n
 ProgressWindow::~ProgressWindow() {
   if (ui_thread_.joinable()) {
     closing_.exchange(true);
-    if (const HWND window = hwnd_.load()) PostMessageW(window, MSG_CLOSE_WINDOW, 0, 0);
-    // A window that goes away between the load and the post makes the post
-    // fail harmlessly: its thread is ending anyway.
+    // Another program can fill the window's queue (Windows takes 10,000
+    // messages a thread), which refuses the post: try again until it is taken
+    // or the window is gone. A window that goes away between the load and the
+    // post makes the post fail harmlessly: its thread is ending anyway.
+    for (HWND window = hwnd_.load(); window != nullptr && !PostMessageW(window, MSG_CLOSE_WINDOW, 0, 0);
+         window = hwnd_.load())
+      Sleep(10);
     ui_thread_.join();
   }
   release_fonts();
@@ -225,7 +229,9 @@ LRESULT ProgressWindow::handle_message(HWND window, UINT message, WPARAM wparam,
       // the system's suggested rectangle, is never read: the window sizes
       // itself from the new DPI, as at creation, and keeps its DPI when the
       // new one is out of reason.
-      if (const int dpi = LOWORD(wparam); dpi >= kMinDpi && dpi <= kMaxDpi) {
+      // Closing, or the DPI it has already: nothing to do, so that a flood of
+      // these messages cannot hold up the close behind it.
+      if (const int dpi = LOWORD(wparam); dpi >= kMinDpi && dpi <= kMaxDpi && dpi != dpi_ && !closing_.load()) {
         dpi_ = dpi;
         create_fonts(dpi_);
         fit_window(window, dpi_);
