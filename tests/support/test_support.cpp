@@ -46,6 +46,38 @@ std::string relative_to(const std::wstring& base, const std::wstring& path) {
   return text;
 }
 
+// Every entry below dir: its "/"-separated path relative to dir, and whether
+// it is a directory. On Windows the walk uses the system's calls: the
+// standard library's directory iterator there stops at the classic length
+// limit.
+std::vector<std::pair<std::string, bool>> entries_below(const std::wstring& dir) {
+  std::vector<std::pair<std::string, bool>> entries;
+#ifdef _WIN32
+  std::vector<std::wstring> pending{dir};
+  while (!pending.empty()) {
+    const std::wstring here = std::move(pending.back());
+    pending.pop_back();
+    WIN32_FIND_DATAW found{};
+    HANDLE find = FindFirstFileW(platform::fs_path(platform::path_text::join(here, L"*")).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot list " + utf8(here));
+    do {
+      const std::wstring_view name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = platform::path_text::join(here, name);
+      const bool is_directory = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+      entries.emplace_back(relative_to(dir, child), is_directory);
+      if (is_directory) pending.push_back(child);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+  }
+#else
+  const fs::path base = platform::fs_path(dir);
+  for (auto it = fs::recursive_directory_iterator(base); it != fs::recursive_directory_iterator(); ++it)
+    entries.emplace_back(generic(it->path().lexically_relative(base)), it->is_directory());
+#endif
+  return entries;
+}
+
 }  // namespace
 
 TempDir::TempDir() {
@@ -60,15 +92,8 @@ TempDir::TempDir() {
 #endif
 }
 
-TempDir::~TempDir() {
-  // Tests leave read-only files behind; make everything writable first.
-  std::error_code ignored;
-  const auto root = platform::fs_path(path_);
-  for (auto it = fs::recursive_directory_iterator(root, ignored); !ignored && it != fs::recursive_directory_iterator();
-       it.increment(ignored))
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(root, ignored);
-}
+// Read-only files and paths past the classic length limit included.
+TempDir::~TempDir() { platform::remove_all(path_); }
 
 std::wstring TempDir::operator/(const std::wstring& relative) const { return platform::path_text::join(path_, relative); }
 
@@ -99,10 +124,11 @@ std::wstring tool_path(const std::wstring& name) {
 
 Tree snapshot(const std::wstring& dir) {
   Tree tree;
-  const fs::path base = platform::fs_path(dir);
-  for (auto it = fs::recursive_directory_iterator(base); it != fs::recursive_directory_iterator(); ++it) {
-    const std::string key = generic(it->path().lexically_relative(base));
-    tree[key] = it->is_directory() ? "<dir>" : *content(platform::path_text::join(dir, wide(key)));
+  for (const auto& [key, is_directory] : entries_below(dir)) {
+    const auto bytes =
+        is_directory ? std::optional<std::string>("<dir>") : content(platform::path_text::join(dir, wide(key)));
+    if (!bytes) throw std::runtime_error("cannot read " + key);
+    tree[key] = *bytes;
   }
   return tree;
 }
