@@ -22,6 +22,8 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesAndExitCode) {
   testing::write_file(dir / L"B\\logs", "in the way");
   const std::wstring state = dir / L"S\\update-state.json", unwritable = dir / L"B\\update-state.json";
   const std::wstring self = std::to_wstring(platform::current_process_id());
+  // A product name that tries to end its log line and forge another.
+  const std::wstring forged = L"Shop\r\n[2026-12-06 09:14:05] x\t\x7f\u0085\u2028\\";
   const std::string waiting = "Waiting for the launcher to close", applying = "Applying update",
                     restarting = "Restarting Project", complete = "Update complete";
   // One run per outcome, one after the other, so that the runs on the state
@@ -37,9 +39,10 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesAndExitCode) {
   } cases[] = {
       {{L"--state", state.c_str(), L"--parent-pid", L"7", L"--restart", L"L.exe", L"--", L"a b", L""}, true, true, 0,
        {"wait 7", "apply", "restart L.exe [a b] []"}, {waiting, applying, restarting, complete}},
-      {{L"--state", state.c_str(), L"--show-ui", L"--product-name", L"Shop"}, true, true, 0,
-       {"window Shop Updater", "WAITING", "INSTALLING", "apply", "RESTARTING", "COMPLETE", "sleep 500", "close"},
-       {waiting, applying, "Restarting Shop", complete}},
+      {{L"--state", state.c_str(), L"--show-ui", L"--product-name", forged.c_str()}, true, true, 0,
+       {"window " + utf8(forged) + " Updater", "WAITING", "INSTALLING", "apply", "RESTARTING", "COMPLETE", "sleep 500",
+        "close"},
+       {waiting, applying, "Restarting Shop\\r\\n[2026-12-06 09:14:05] x\\x09\\x7f\\u0085\\u2028\\", complete}},
       {{L"--state", state.c_str(), L"--show-ui", L"--restart", L"L.exe"}, false, true, 3,
        {"window Project Updater", "WAITING", "INSTALLING", "apply", "FAILED", "sleep 3000", "close"},
        {waiting, applying, "Failed entry: /replacements/0 \"a\\nb\"; Windows error 5",
