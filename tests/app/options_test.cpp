@@ -30,12 +30,10 @@ TEST(Options, FollowTheCommandLineRules) {
       {{L"--STATE", L"x", L"--state=y", L"--Show-UI", L"-show-ui", L"--showui", L"--parent-pid=x", L"--parent-pid"},
        L"|0|||Project|"},
       // Process ids are read as wcstoul reads them, within 32 bits.
-      {{L"--parent-pid", L"-1"}, L"|4294967295|||Project|"},
+      {{L"--parent-pid", L"-1"}, L"|4294967295|||Project|"}, {{L"--parent-pid", L"4294967296"}, L"refused"},
       {{L"--parent-pid", L"4294967295"}, L"|4294967295|||Project|"},
       {{L"--parent-pid", L" \t\n\v\f\r+42abc"}, L"|42|||Project|"},
-      {{L"--parent-pid", L"4294967296"}, L"refused"},
-      {{L"--parent-pid", L"18446744073709551616"}, L"refused"},
-      {{L"--parent-pid", L" "}, L"refused"},
+      {{L"--parent-pid", L"18446744073709551616"}, L"refused"}, {{L"--parent-pid", L" "}, L"refused"},
   };
   for (const auto& [args, expected] : cases) EXPECT_EQ(parsed(args), expected) << ::testing::PrintToString(args);
 }

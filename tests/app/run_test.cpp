@@ -55,7 +55,6 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesAndExitCode) {
       {{L"--state", state.c_str(), L"--parent-pid", self.c_str()}, true, true, 0, {"apply"},  // not itself
        {waiting, applying, restarting, complete}},
       {{L"--parent-pid", L"7", L"--show-ui", L"--state"}, true, true, 2, {}, {}},
-      {{L"--state", state.c_str(), L"--parent-pid", L"x"}, true, true, 2, {}, {}},
       {{L"--preview-ui", L"--parent-pid", L"7", L"--product-name", L"Shop"}, true, true, 0, {"preview Shop"}, {}},
   };
   std::vector<std::string> log;

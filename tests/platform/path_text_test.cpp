@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/text.h"
@@ -9,11 +10,7 @@
 namespace korvanta::platform {
 namespace {
 
-std::string slashes(std::string text) {
-  for (char& c : text)
-    if (c == '\\') c = '/';
-  return text;
-}
+std::string slashes(std::string text) { return std::replace(text.begin(), text.end(), '\\', '/'), text; }
 
 // Without a root name the standard library's path rules are the updater's,
 // so it is the reference for every short path over names, dots and both

@@ -4,12 +4,11 @@
 # test holds it to the writer's bytes) conform; a manifest path with a drive,
 # a device name or a NUL, and an unknown written key are refused, so
 # references across the two schemas are followed.  Usage: check_schemas.py SOURCE_DIR
-import json, sys, warnings
+import json, sys
 from pathlib import Path
 
 import jsonschema
 
-warnings.simplefilter("ignore", DeprecationWarning)  # RefResolver, in releases newer than Debian's
 load = lambda name: json.loads((Path(sys.argv[1]) / name).read_text(encoding="utf-8"))
 schemas = {s["$id"]: s for s in map(load, ["schemas/update-state.schema.json", "schemas/build-manifest.schema.json"])}
 state, written = load("tests/data/sample-update-state.json"), load("tests/data/written-manifest.json")

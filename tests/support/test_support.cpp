@@ -46,38 +46,6 @@ std::string relative_to(const std::wstring& base, const std::wstring& path) {
   return text;
 }
 
-// Every entry below dir: its "/"-separated path relative to dir, and whether
-// it is a directory. On Windows the walk uses the system's calls: the
-// standard library's directory iterator there stops at the classic length
-// limit.
-std::vector<std::pair<std::string, bool>> entries_below(const std::wstring& dir) {
-  std::vector<std::pair<std::string, bool>> entries;
-#ifdef _WIN32
-  std::vector<std::wstring> pending{dir};
-  while (!pending.empty()) {
-    const std::wstring here = std::move(pending.back());
-    pending.pop_back();
-    WIN32_FIND_DATAW found{};
-    HANDLE find = FindFirstFileW(platform::fs_path(platform::path_text::join(here, L"*")).c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot list " + utf8(here));
-    do {
-      const std::wstring_view name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = platform::path_text::join(here, name);
-      const bool is_directory = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-      entries.emplace_back(relative_to(dir, child), is_directory);
-      if (is_directory) pending.push_back(child);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
-#else
-  const fs::path base = platform::fs_path(dir);
-  for (auto it = fs::recursive_directory_iterator(base); it != fs::recursive_directory_iterator(); ++it)
-    entries.emplace_back(generic(it->path().lexically_relative(base)), it->is_directory());
-#endif
-  return entries;
-}
-
 }  // namespace
 
 TempDir::TempDir() {
@@ -112,24 +80,43 @@ std::optional<std::string> content(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::wstring tool_path(const std::wstring& name) {
 #ifdef _WIN32
+std::wstring tool_path(const std::wstring& name) {
   std::wstring self(32768, L'\0');
   self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
   return platform::path_text::join(platform::path_text::parent_path(self), name + L".exe");
-#else
-  return platform::path_text::join(wide(fs::read_symlink("/proc/self/exe").parent_path().string()), name);
-#endif
 }
+#endif
 
+// On Windows the walk uses the system's calls: the standard library's
+// directory iterator there stops at the classic length limit.
 Tree snapshot(const std::wstring& dir) {
   Tree tree;
-  for (const auto& [key, is_directory] : entries_below(dir)) {
-    const auto bytes =
-        is_directory ? std::optional<std::string>("<dir>") : content(platform::path_text::join(dir, wide(key)));
-    if (!bytes) throw std::runtime_error("cannot read " + key);
-    tree[key] = *bytes;
+  const auto add = [&](const std::wstring& path, bool is_directory) {
+    const auto bytes = is_directory ? std::optional<std::string>("<dir>") : content(path);
+    if (!bytes) throw std::runtime_error("cannot read " + utf8(path));
+    tree[relative_to(dir, path)] = *bytes;
+  };
+#ifdef _WIN32
+  for (std::vector<std::wstring> pending{dir}; !pending.empty();) {
+    const std::wstring here = std::move(pending.back());
+    pending.pop_back();
+    WIN32_FIND_DATAW found{};
+    HANDLE find = FindFirstFileW(platform::fs_path(platform::path_text::join(here, L"*")).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot list " + utf8(here));
+    do {
+      const std::wstring name = found.cFileName, path = platform::path_text::join(here, name);
+      const bool is_directory = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+      if (name == L"." || name == L"..") continue;
+      add(path, is_directory);
+      if (is_directory) pending.push_back(path);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
   }
+#else
+  for (auto it = fs::recursive_directory_iterator(platform::fs_path(dir)); it != fs::recursive_directory_iterator(); ++it)
+    add(wide(it->path().string()), it->is_directory());
+#endif
   return tree;
 }
 

@@ -33,7 +33,7 @@ class TempDir {
 void write_file(const std::wstring& path, const std::string& bytes);  // creates parent directories
 std::optional<std::string> content(const std::wstring& path);        // nothing when there is no file
 
-// A helper program built beside the test programs (tests/tools).
+// A helper program built beside the test programs (tests/tools), on Windows.
 std::wstring tool_path(const std::wstring& name);
 
 // Every file and directory below dir by its "/"-separated relative path: a

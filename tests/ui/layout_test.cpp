@@ -35,7 +35,6 @@ TEST(Layout, TheFillSweepsWithoutATotalAndIsTheRoundedFractionWithOne) {
     EXPECT_EQ(progress_fill(l, std::uint32_t(tick), done, total), right ? fill : std::nullopt)
         << tick << ", " << done << " / " << total << " at " << dpi;
   }
-  EXPECT_EQ(frame_layout(584, 263, 96).top_bar, (Rect{0, 0, 584, 3}));
 }
 
 // x * factor, factor below 2^32, as its 128 bits (high, low).

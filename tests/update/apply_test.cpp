@@ -85,12 +85,9 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
     const char* a_bin;  // what is installed at data/a.bin afterwards
   } cases[] = {
       {"/deletions/4", "../x", reason::kInvalidDeletionPath, "a1"},
-      {"/deletions/4", "AUX", reason::kInvalidDeletionPath, "a1"},
       {"/replacements/1/path", "docs/nul.txt", reason::kInvalidReplacementPath, "a2"},
-      {"/replacements/1/path", "C:/x", reason::kInvalidReplacementPath, "a2"},
       {"/replacements/1/staged_path", "@/backup/build-1/data/a.bin", reason::kStagedFileOutsideStagingRoot, "a2"},
       {"/replacements/1/size", 6, reason::kStagedFileSizeMismatch, "a2"},
-      {"/replacements/1/size", "5", reason::kStagedFileSizeMismatch, "a2"},
       {"/replacements/1/staged_path", "@/staging/build-2/missing", reason::kStagedFileSizeMismatch, "a2"},
       {"/replacements/1/staged_path", "@/staging/build-2/data", reason::kStagedFileSizeMismatch, "a2"},
       {"/replacements/1", {{"path", "data/maps/town.bin"}, {"staged_path", "@/staging/build-2/data"}, {"size", 0},

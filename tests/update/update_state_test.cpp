@@ -95,9 +95,8 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
                                   deep.dump(), nested(100000)})
     EXPECT_EQ(sample.apply_text(text), reason::kFailedToLoadUpdateState) << text.substr(0, 40);
 
-  EXPECT_EQ(sample.apply_text(good, sample.root + L"\\update-state.json"), reason::kInvalidUpdateStateLocation);
-  EXPECT_EQ(sample.apply_text(good, sample.root + L"\\korvanta\\update-state.json"),
-            reason::kInvalidUpdateStateLocation);
+  for (const wchar_t* wrong : {L"\\update-state.json", L"\\korvanta\\update-state.json"})
+    EXPECT_EQ(sample.apply_text(good, sample.root + wrong), reason::kInvalidUpdateStateLocation);
   {
     platform::LockFile other_updater;
     ASSERT_FALSE(other_updater.acquire(sample.data_dir + L"\\updater.lock"));
