@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <set>
 #include <stdexcept>
 
 #include "platform/error.h"
+#include "platform/file_system.h"
 #include "platform/path_text.h"
 #include "support/test_support.h"
 #include "update/apply_file_system.h"
@@ -33,15 +35,18 @@ using testing::Tree;
 
 // An installation in a folder whose long name takes every path past the
 // classic length limit. Deletions (one never installed), replacements of
-// installed files, a path both deleted and replaced, a new file in new
-// folders, an untouched file, a read-only leftover in the staging root.
+// installed files, a path both deleted and replaced, a deletion of another
+// name (a hard link) of a replaced file, a new file in new folders, an
+// untouched file, a read-only leftover in the staging root.
 const std::string R = std::string(200, 'r') + "/";
 struct Update : testing::Installation {
   Update() : Installation(testing::wide(R.substr(0, R.size() - 1))) {
-    for (const auto& [path, bytes] : {std::pair{L"old.dll", "old dll"}, {L"mods\\legacy\\old.pak", "old pak"},
+    for (const auto& [path, bytes] : {std::pair{L"mods\\legacy\\old.pak", "old pak"},
                                       {L"data\\a.bin", "a1"}, {L"data\\maps\\town.bin", "town1"},
                                       {L"both.txt", "both1"}, {L"keep.txt", "keep"}})
       install(path, bytes);
+    std::filesystem::create_hard_link(platform::fs_path(installed_path(L"data\\a.bin")),
+                                      platform::fs_path(installed_path(L"old.dll")));
     for (const wchar_t* path : {L"old.dll", L"never\\there.txt", L"mods/legacy/old.pak", L"both.txt"}) remove(path);
     replace(L"data/a.bin", "a2");
     replace(L"data\\maps\\town.bin", "town2");
@@ -60,7 +65,7 @@ struct Update : testing::Installation {
 const Tree kInstalledAfter = {
     {R + "keep.txt", "keep"}, {R + "data/a.bin", "a2"}, {R + "data/maps/town.bin", "town2"},
     {R + "both.txt", "both2"}, {R + "new/deep/c.bin", "c2"}, {"outside/keep.txt", "outside"},
-    {R + ".korvanta/backup/build-1/old.dll", "old dll"}, {R + ".korvanta/backup/build-1/both.txt", "both1"},
+    {R + ".korvanta/backup/build-1/old.dll", "a1"}, {R + ".korvanta/backup/build-1/both.txt", "both1"},
     {R + ".korvanta/backup/build-1/mods/legacy/old.pak", "old pak"},
     {R + ".korvanta/backup/build-1/data/a.bin", "a1"}, {R + ".korvanta/backup/build-1/data/maps/town.bin", "town1"},
     {R + ".korvanta/build-manifest.json", "<manifest>"},
@@ -165,13 +170,14 @@ TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
   EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
   for (std::thread& holder : holders) holder.join();
 
-  std::thread forever = held(other.installed_path(L"data\\a.bin"), FILE_SHARE_READ, 12000);  // past every retry
+  const std::wstring town = L"data\\maps\\town.bin";
+  std::thread forever = held(other.installed_path(town), FILE_SHARE_READ, 12000);  // past every retry
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(apply_update(other.state_path, reason));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
   EXPECT_EQ(reason, platform::os_error_text(platform::make_os_error(ERROR_SHARING_VIOLATION)));
-  EXPECT_EQ(testing::content(other.installed_path(L"data\\a.bin")), "a1");
-  EXPECT_EQ(testing::content(other.backup_path(L"data\\a.bin")), "a1");
+  EXPECT_EQ(testing::content(other.installed_path(town)), "town1");
+  EXPECT_EQ(testing::content(other.backup_path(town)), "town1");
   forever.join();
 }
 #endif
