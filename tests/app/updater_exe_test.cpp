@@ -42,8 +42,8 @@ struct Started {
 // The log after one more run with this ending.
 std::vector<std::string> log_of(const testing::Installation& install, const std::vector<std::string>& ending,
                                 std::vector<std::string> log = {}) {
-  log.insert(log.end(), {"----- Korvanta updater started -----", "State file: " + testing::utf8(install.state_path)});
-  log.insert(log.end(), {"Waiting for the launcher to close", "Applying update"});
+  log.insert(log.end(), {"----- Korvanta updater started -----", "State file: " + testing::utf8(install.state_path),
+                         "Waiting for the launcher to close", "Applying update"});
   log.insert(log.end(), ending.begin(), ending.end());
   return log;
 }
