@@ -33,16 +33,16 @@ TEST(BuildManifest, BadOrDuplicatePathsAreRefusedAndStructuralFaultsThrowTheLibr
 }
 
 // Backslashes and a trailing separator, a digest in ASCII capitals, counts of
-// other number types (a fraction truncated, a count past 64 bits saturated),
+// other number types (a negative count is 0, one past 64 bits saturates),
 // absent or null optional keys and unknown keys.
 TEST(BuildManifest, AManifestIsWrittenInNormalForm) {
   const auto manifest = parse_build_manifest(json::parse(R"({"id": "", "id_mod": "", "channel": "", "version": "",
-    "status": "", "manifest_hash": "", "total_size": 1e300, "metadata": null, "unknown": 1,
-    "files": [{"path": "Dir\\Sub\\", "size": 7.8, "sha256": "AZaz@[\u00c9", "extra": 2, "metadata": null}]})"));
+    "status": "", "manifest_hash": "", "total_size": -3, "metadata": null, "unknown": 1,
+    "files": [{"path": "Dir\\Sub\\", "size": 1e300, "sha256": "AZaz@[\u00c9", "extra": 2, "metadata": null}]})"));
   ASSERT_TRUE(manifest);
   EXPECT_EQ(build_manifest_to_json(*manifest), json::parse(R"({"id": "", "id_mod": "", "channel": "", "version": "",
-    "status": "", "manifest_hash": "", "total_size": 18446744073709551615, "metadata": {}, "files": [{"id": "",
-    "path": "Dir/Sub", "size": 7, "sha256": "azaz@[\u00c9", "object_key": "",
+    "status": "", "manifest_hash": "", "total_size": 0, "metadata": {}, "files": [{"id": "",
+    "path": "Dir/Sub", "size": 18446744073709551615, "sha256": "azaz@[\u00c9", "object_key": "",
     "content_type": "application/octet-stream", "metadata": {}}]})"));
 }
 
