@@ -82,8 +82,8 @@ OutputFile::~OutputFile() { close(); }
 
 std::error_code OutputFile::create(const std::wstring& path) {
   close();
-  HANDLE handle = CreateFileW(file_api_path(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring target = file_api_path(path);
+  HANDLE handle = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_os_error();
   handle_ = handle;
   return {};
@@ -125,22 +125,25 @@ std::error_code replace_file(const std::wstring& from, const std::wstring& to) {
     return make_os_error(ERROR_ACCESS_DENIED);
   // MOVEFILE_WRITE_THROUGH: the call returns only once the rename is on the
   // disk, so a power cut after a reported success keeps the new file.
-  // A target that another program holds open without sharing deletion makes
-  // the replace fail with ERROR_ACCESS_DENIED rather than a sharing
-  // violation; the read-only case is refused above, so that is waited out
-  // like a lock.
-  const DWORD result = retry_while_locked([&] {
-    const DWORD code = MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-                           ? ERROR_SUCCESS
-                           : GetLastError();
-    return code == ERROR_ACCESS_DENIED ? ERROR_SHARING_VIOLATION : code;
-  });
+  // A file target that another program holds open without sharing deletion
+  // makes the replace fail with ERROR_ACCESS_DENIED rather than a sharing
+  // violation; the read-only case is refused above, so for a file that is
+  // waited out like a lock. A directory in the way is no hold.
+  const bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  const DWORD result = retry_while_locked(
+      [&] {
+        return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                   ? ERROR_SUCCESS
+                   : GetLastError();
+      },
+      directory ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
   if (result != ERROR_SUCCESS) return make_os_error(static_cast<int>(result));
   return {};
 }
 
 std::error_code remove_file(const std::wstring& path) {
-  if (DeleteFileW(file_api_path(path).c_str())) return {};
+  const std::wstring target = file_api_path(path);
+  if (DeleteFileW(target.c_str())) return {};
   const auto error = last_os_error();
   if (error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_PATH_NOT_FOUND) return {};
   return error;

@@ -11,9 +11,10 @@
 
 namespace korvanta::platform {
 
-// The host-side form of a wide path: on Windows the path itself; elsewhere
-// its UTF-8 text with backslashes turned into slashes, so that the Windows
-// path text the updater builds names the same place in native tests.
+// The host-side form of a wide path: on Windows the form the system's file
+// functions take (file_api_path: extended-length when long); elsewhere its
+// UTF-8 text with backslashes turned into slashes, so that the Windows path
+// text the updater builds names the same place in native tests.
 std::filesystem::path fs_path(const std::wstring& path);
 
 // Creates the directory and every missing ancestor. An existing directory is
@@ -33,17 +34,30 @@ struct FileStatus {
 FileStatus file_status(const std::wstring& path, std::error_code& error);
 
 // Which file a path resolves to, as the system knows it: the volume and the
-// file's index on it (device and inode on the host), and how many names the
-// file has. Two spellings of one name (letter case, a short name) give the
-// same identity; so do two hard links, which have more than one name.
+// file's index on it (device and inode on the host), and how many names
+// (hard links) the file has. For a file with more than one name, also the
+// directory entry the path resolves to: its folder's index and its name as
+// stored there (another letter case or a short name resolves to the stored
+// name; another hard link is another entry).
 struct FileIdentity {
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
   std::uint64_t names = 1;
-  bool operator==(const FileIdentity&) const = default;
+  std::uint64_t folder = 0;
+  std::wstring entry;
 };
 
-// Links followed. Nothing when the path names nothing or cannot be examined.
+// Whether two identities are one directory entry: two spellings of one name.
+// A file with more than one name whose entry could not be read counts as
+// that entry (the caller's safe side: it leaves the file alone).
+inline bool same_entry(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index &&
+         (a.names == 1 || b.names == 1 || a.entry.empty() || b.entry.empty() ||
+          (a.folder == b.folder && a.entry == b.entry));
+}
+
+// A link is itself, not what it points to. Nothing when the path names
+// nothing or cannot be examined.
 std::optional<FileIdentity> file_identity(const std::wstring& path);
 
 // Moves a file (or directory) to a new path on the same volume, replacing a

@@ -45,10 +45,17 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
 }
 
 std::optional<FileIdentity> file_identity(const std::wstring& path) {
-  struct stat info {};
-  if (::stat(fs_path(path).c_str(), &info) != 0) return std::nullopt;
-  return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-                      static_cast<std::uint64_t>(info.st_nlink)};
+  const fs::path target = fs_path(path);
+  struct stat info {}, folder {};
+  if (::lstat(target.c_str(), &info) != 0) return std::nullopt;
+  FileIdentity identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                        static_cast<std::uint64_t>(info.st_nlink)};
+  const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  if (identity.names > 1 && ::stat(parent.c_str(), &folder) == 0) {
+    identity.folder = static_cast<std::uint64_t>(folder.st_ino);
+    identity.entry = utf8_to_wide(target.filename().string());
+  }
+  return identity;
 }
 
 std::error_code rename_path(const std::wstring& from, const std::wstring& to) {

@@ -34,7 +34,8 @@ bool is_not_found_code(DWORD code) {
 // attribute query describes the link itself, so open the target (no data
 // access, which no sharing mode can refuse) and ask the handle.
 FileStatus followed_status(const std::wstring& path, std::error_code& error) {
-  UniqueHandle handle(CreateFileW(file_api_path(path).c_str(), FILE_READ_ATTRIBUTES,
+  const std::wstring target = file_api_path(path);
+  UniqueHandle handle(CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle) {
@@ -99,7 +100,8 @@ std::error_code empty_directory(const std::wstring& directory, std::vector<std::
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       subdirectories.push_back(child);
     } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (!RemoveDirectoryW(file_api_path(child).c_str())) error = last_os_error();
+      const std::wstring target = file_api_path(child);
+      if (!RemoveDirectoryW(target.c_str())) error = last_os_error();
     } else {
       error = delete_file_forcing(child, attributes);
     }
@@ -115,28 +117,38 @@ std::filesystem::path fs_path(const std::wstring& path) { return std::filesystem
 
 std::error_code create_directories(const std::wstring& path) {
   if (path.empty()) return make_os_error(ERROR_PATH_NOT_FOUND);
-  const DWORD attributes = GetFileAttributesW(file_api_path(path).c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {};
-    return make_os_error(ERROR_ALREADY_EXISTS);
+  // The missing ancestors, as the lengths of the prefixes that name them
+  // (a parent is a prefix of its path), found without recursion: a path of
+  // thousands of levels must not exhaust the stack.
+  std::vector<std::size_t> missing;
+  for (std::wstring at = path;;) {
+    const DWORD attributes = GetFileAttributesW(file_api_path(at).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if (attributes & FILE_ATTRIBUTE_DIRECTORY) break;
+      return make_os_error(ERROR_ALREADY_EXISTS);
+    }
+    missing.push_back(at.size());
+    std::wstring parent = path_text::parent_path(at);
+    if (parent.empty() || parent == at) break;
+    at = std::move(parent);
   }
-  const std::wstring parent = path_text::parent_path(path);
-  if (!parent.empty() && parent != path) {
-    if (auto error = create_directories(parent)) return error;
+  for (auto length = missing.rbegin(); length != missing.rend(); ++length) {
+    const std::wstring target = file_api_path(path.substr(0, *length));
+    if (CreateDirectoryW(target.c_str(), nullptr)) continue;
+    const auto error = last_os_error();
+    // Lost a race with another creator, or the path ended in a separator that
+    // named the directory just made.
+    const DWORD now = GetFileAttributesW(target.c_str());
+    if (now == INVALID_FILE_ATTRIBUTES || !(now & FILE_ATTRIBUTE_DIRECTORY)) return error;
   }
-  if (CreateDirectoryW(file_api_path(path).c_str(), nullptr)) return {};
-  const auto error = last_os_error();
-  // Lost a race with another creator, or the path ended in a separator that
-  // named the directory just made.
-  const DWORD now = GetFileAttributesW(file_api_path(path).c_str());
-  if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY)) return {};
-  return error;
+  return {};
 }
 
 FileStatus file_status(const std::wstring& path, std::error_code& error) {
   error.clear();
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(file_api_path(path).c_str(), GetFileExInfoStandard, &data)) {
+  const std::wstring target = file_api_path(path);
+  if (!GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &data)) {
     const auto failure = last_os_error();
     if (!is_not_found_code(static_cast<DWORD>(failure.value()))) error = failure;
     return {};
@@ -150,13 +162,32 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
 }
 
 std::optional<FileIdentity> file_identity(const std::wstring& path) {
-  const UniqueHandle handle(CreateFileW(file_api_path(path).c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
-  return FileIdentity{info.dwVolumeSerialNumber, combine(info.nFileIndexHigh, info.nFileIndexLow),
-                      info.nNumberOfLinks};
+  // What the path names, a link itself: no data access, which no sharing
+  // mode can refuse.
+  const auto information = [](const std::wstring& of, BY_HANDLE_FILE_INFORMATION& info) {
+    const std::wstring target = file_api_path(of);
+    const UniqueHandle handle(CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return handle && GetFileInformationByHandle(handle.get(), &info);
+  };
+  BY_HANDLE_FILE_INFORMATION info{}, folder{};
+  if (!information(path, info)) return std::nullopt;
+  FileIdentity identity{info.dwVolumeSerialNumber, combine(info.nFileIndexHigh, info.nFileIndexLow),
+                        info.nNumberOfLinks};
+  if (identity.names > 1 && information(path_text::parent_path(path), folder)) {
+    // The entry as stored: a search for the path itself answers with the
+    // stored name, whatever spelling found it.
+    WIN32_FIND_DATAW found{};
+    const std::wstring target = file_api_path(path);
+    const HANDLE find = FindFirstFileW(target.c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+      FindClose(find);
+      identity.folder = combine(folder.nFileIndexHigh, folder.nFileIndexLow);
+      identity.entry = found.cFileName;
+    }
+  }
+  return identity;
 }
 
 std::error_code rename_path(const std::wstring& from, const std::wstring& to) {
@@ -190,14 +221,16 @@ std::error_code remove_path(const std::wstring& path) {
 }
 
 std::error_code remove_all(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(file_api_path(path).c_str());
+  const std::wstring target = file_api_path(path);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const auto error = last_os_error();
     return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
   }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return remove_path(path);
   return remove_tree_iteratively(path, empty_directory, [](const std::wstring& directory) {
-    if (RemoveDirectoryW(file_api_path(directory).c_str())) return std::error_code{};
+    const std::wstring emptied = file_api_path(directory);
+    if (RemoveDirectoryW(emptied.c_str())) return std::error_code{};
     const auto error = last_os_error();
     return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
   });

@@ -11,8 +11,8 @@ namespace korvanta::platform {
 std::wstring full_path(const std::wstring& path);
 
 // The text to hand to the system's file functions for a path of any length:
-// the path itself while it is shorter than
-// path_text::kExtendedLengthThreshold, else its full path in the
+// the path itself while its full path is shorter than
+// path_text::kExtendedLengthThreshold, else that full path in the
 // extended-length form. On the host the path itself.
 std::wstring file_api_path(const std::wstring& path);
 

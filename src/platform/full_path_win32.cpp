@@ -24,8 +24,11 @@ std::wstring full_path(const std::wstring& path) {
 }
 
 std::wstring file_api_path(const std::wstring& path) {
-  if (path.size() < path_text::kExtendedLengthThreshold) return path;
-  return path_text::extended_length(full_path(path));
+  // A short relative path can name a long one below a deep current directory.
+  if (path.size() < path_text::kExtendedLengthThreshold && path_text::is_absolute(path)) return path;
+  const std::wstring full = full_path(path);
+  if (full.size() < path_text::kExtendedLengthThreshold) return path;
+  return path_text::extended_length(full);
 }
 
 }  // namespace korvanta::platform

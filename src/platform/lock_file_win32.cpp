@@ -14,7 +14,8 @@ LockFile::~LockFile() {
 std::error_code LockFile::acquire(const std::wstring& path) {
   // Shared with nobody; Windows deletes it when the last handle closes,
   // which a killed process's handles do too.
-  HANDLE handle = CreateFileW(file_api_path(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+  const std::wstring target = file_api_path(path);
+  HANDLE handle = CreateFileW(target.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_os_error();
   handle_ = handle;

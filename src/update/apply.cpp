@@ -134,8 +134,9 @@ std::vector<std::string> replacement_targets(const UpdateState& state) {
 
 // Whether a deletion names a file that a replacement names too, in the same
 // spelling up to ASCII case or, for a file that is there, in any spelling
-// that Windows resolves to that file (letter case beyond ASCII, a short
-// name). A hard link is another name, not another spelling: it is deleted.
+// that Windows resolves to that file's name (letter case beyond ASCII, a
+// short name). A hard link is another name, and a link another file: both
+// are deleted.
 class ReplacedFiles {
  public:
   ReplacedFiles(ApplyFileSystem& fs, const UpdateState& state) : fs_(fs), state_(state) {
@@ -147,13 +148,14 @@ class ReplacedFiles {
   bool contain(const std::string& relative) {
     if (names_.count(to_lower_ascii(relative)) != 0) return true;
     const auto file = fs_.identity(join_relative(state_.install_root, relative));
-    if (!file || file->names > 1) return false;
+    if (!file) return false;
     if (!identities_) {
       identities_.emplace();
       for (const std::wstring& path : paths_)
         if (auto identity = fs_.identity(path)) identities_->push_back(*identity);
     }
-    return std::find(identities_->begin(), identities_->end(), *file) != identities_->end();
+    return std::any_of(identities_->begin(), identities_->end(),
+                       [&](const platform::FileIdentity& target) { return platform::same_entry(target, *file); });
   }
 
  private:
@@ -225,17 +227,26 @@ void clean_up(ApplyFileSystem& fs, const UpdateState& state) {
 
 bool apply(const std::wstring& state_path, ApplyFileSystem& fs, std::string& reason, ApplyFailure& where) {
   UpdateState state;
-  if (!load_update_state(state_path, state, reason, where.place)) return false;
-  // One updater at a time in an installation: two would back up and install
-  // the same files at once. A lock that cannot be taken at all (something in
-  // its way) refuses too, with the system's reason.
   where = {kStateFilePlace, ""};
+  if (!locate_update_state(state_path, state, reason)) return false;
+  // One updater at a time in an installation: two would back up and install
+  // the same files at once. Taken before the state file is read, so that an
+  // updater cannot act on a state file that another has just finished with.
+  // A lock that cannot be taken at all (something in its way) refuses too,
+  // with the system's reason; without the directory there is no state file
+  // either, which loading it reports.
   platform::LockFile lock;
-  if (const std::error_code error = lock.acquire(path_text::join(state.data_dir, kLockFileName))) {
-    if (platform::LockFile::held_elsewhere(error)) reason = reason::kUpdateAlreadyRunning;
-    else fail(reason, error);
+  if (const std::error_code error = lock.acquire(path_text::join(state.data_dir, kLockFileName));
+      error && !platform::is_not_found_error(error)) {
+    if (platform::LockFile::held_elsewhere(error)) {
+      reason = reason::kUpdateAlreadyRunning;
+    } else {
+      fail(reason, error);
+      where.system_error = error.value();
+    }
     return false;
   }
+  if (!load_update_state(state_path, state, reason, where.place)) return false;
   if (!apply_deletions(fs, state, reason, where)) return false;
   if (!apply_replacements(fs, state, reason, where)) return false;
   where = {"/manifest", ""};

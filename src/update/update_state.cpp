@@ -119,16 +119,18 @@ const json& state_list(const json& value) {
   return value.is_null() ? empty : value;
 }
 
-bool load_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason, std::string& where) {
+bool locate_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason) {
   namespace path_text = platform::path_text;
   state.state_file = path_text::lexically_normal(platform::full_path(state_path));
   state.data_dir = path_text::parent_path(state.state_file);
-  where = kStateFilePlace;
-  if (!file_name_is(state.state_file, L"update-state.json") || !file_name_is(state.data_dir, L".korvanta")) {
-    reason = reason::kInvalidUpdateStateLocation;
-    return false;
-  }
+  if (file_name_is(state.state_file, L"update-state.json") && file_name_is(state.data_dir, L".korvanta")) return true;
+  reason = reason::kInvalidUpdateStateLocation;
+  return false;
+}
 
+bool load_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason, std::string& where) {
+  namespace path_text = platform::path_text;
+  where = kStateFilePlace;
   std::optional<json> document = load_state_document(state_path);
   if (!document) {
     reason = reason::kFailedToLoadUpdateState;

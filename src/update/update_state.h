@@ -49,13 +49,18 @@ bool has_valid_state_shape(const nlohmann::json& document) noexcept;
 // How a failure of the first stage names the state file as a whole.
 inline constexpr const char* kStateFilePlace = "state file";
 
-// The first stage of the apply step: locates and loads the state file at
-// state_path (as given on the command line), checks its shape and the
-// directories it names, in that order. On success fills state; on failure
-// returns false with reason set to the first failed check's code and where
-// to what it refused: kStateFilePlace, or the JSON pointer of the key (or,
-// for the shape, of the first value) at fault. Creates, changes and removes
-// nothing.
+// The first step of the apply: where the state file at state_path (as given
+// on the command line) is. Fills state.state_file and state.data_dir; false
+// with reason "invalid_update_state_location" when the file is not
+// update-state.json in a .korvanta directory. Reads nothing.
+bool locate_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason);
+
+// The rest of the first stage, on a located state: loads the state file,
+// checks its shape and the directories it names, in that order. On success
+// fills state; on failure returns false with reason set to the first failed
+// check's code and where to what it refused: kStateFilePlace, or the JSON
+// pointer of the key (or, for the shape, of the first value) at fault.
+// Creates, changes and removes nothing.
 bool load_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason, std::string& where);
 
 // A "deletions" or "replacements" value as a list: null is the empty list.

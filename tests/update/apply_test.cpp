@@ -135,7 +135,9 @@ TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
 TEST(Apply, ADeletionOfAReplacedFileInAnotherSpellingKeepsTheOriginal) {
   for (std::wstring spelling : {L"\u00c9T\u00c9.pak", L""}) {
     testing::Installation install;
-    install.install(L"\u00e9t\u00e9.pak", "original");
+    install.install(L"\u00e9t\u00e9.pak", "original");  // with a second name: its entry decides
+    std::filesystem::create_hard_link(platform::fs_path(install.installed_path(L"\u00e9t\u00e9.pak")),
+                                      platform::fs_path(install.installed_path(L"link.pak")));
     if (spelling.empty()) {  // the short name
       std::wstring name(MAX_PATH, L'\0');
       name.resize(GetShortPathNameW(install.installed_path(L"\u00e9t\u00e9.pak").c_str(), name.data(), MAX_PATH));
