@@ -67,7 +67,7 @@ std::optional<std::wstring> restart_command_line(const std::wstring& path, const
       if (!literal_for_cmd(arg)) return std::nullopt;
   }
   std::wstring line = build_command_line(path, args);
-  if (line.size() > kMaxCommandLine) return std::nullopt;
+  if (line.size() > (is_batch_file(path) ? kMaxBatchCommandLine : kMaxCommandLine)) return std::nullopt;
   return line;
 }
 

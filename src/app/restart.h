@@ -19,13 +19,18 @@ bool restart_launcher(const std::wstring& restart_path, const std::vector<std::w
 // The longest command line the system starts a process with (32,767
 // characters with the terminating NUL).
 inline constexpr std::size_t kMaxCommandLine = 32766;
+// The longest for a batch file: cmd.exe, which runs it, reads at most 8,191
+// characters, and the system puts cmd.exe's own path and switches before the
+// line; 8,000 leaves room for those on any installation.
+inline constexpr std::size_t kMaxBatchCommandLine = 8000;
 
 // build_command_line, or nothing when it cannot start the launcher with
 // exactly these arguments: longer than kMaxCommandLine (the system would cut
 // it), or a batch file (".bat" or ".cmd" in any letter case, trailing dots
-// and spaces ignored, as the system reads names) with a path or argument
-// that cmd.exe would not take literally inside double quotes: a double
-// quote, "%", "!" or a control character.
+// and spaces ignored, as the system reads names) with a command line longer
+// than kMaxBatchCommandLine or a path or argument that cmd.exe would not take
+// literally inside double quotes: a double quote, "%", "!" or a control
+// character.
 std::optional<std::wstring> restart_command_line(const std::wstring& path, const std::vector<std::wstring>& args);
 
 // Every token quoted, the executable included, one space between tokens.

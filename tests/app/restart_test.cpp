@@ -20,7 +20,8 @@ TEST(Restart, QuotingDoublesBackslashesOnlyBeforeAQuote) {
 // cmd.exe runs a batch file and reads its arguments by rules of its own; the
 // system cuts a command line that is too long.
 TEST(Restart, NoCommandLineWhereTheLauncherWouldNotGetExactlyItsArguments) {
-  const std::wstring longest(kMaxCommandLine - 10, L'a');  // "l.exe" and one argument, both quoted, fill it
+  // "l.exe" (or "l.bat") and one argument, both quoted, fill the longest line.
+  const std::wstring longest(kMaxCommandLine - 10, L'a'), batch(kMaxBatchCommandLine - 10, L'a');
   const struct {
     std::wstring path;
     std::vector<std::wstring> args;
@@ -30,7 +31,8 @@ TEST(Restart, NoCommandLineWhereTheLauncherWouldNotGetExactlyItsArguments) {
       {L"launcher.bat.exe", {L"\""}, true}, {L"D:\\R&D (x86)\\launcher.BaT. ", {L"a b", L"C:\\dir\\", L"^&|<>"}, true},
       {L"launcher.cmd", {L"x\"&echo pwned&rem \""}, false}, {L"launcher.Bat", {L"%PATH%"}, false},
       {L"launcher.bat ", {L"!x!"}, false}, {L"launcher.bat", {L"a\nb"}, false}, {L"D:\\100%\\launcher.bat", {}, false},
-      {L"l.exe", {longest}, true}, {L"l.exe", {longest + L"a"}, false},
+      {L"l.exe", {longest}, true}, {L"l.exe", {longest + L"a"}, false}, {L"l.bat", {batch}, true},
+      {L"l.bat", {batch + L"a"}, false},
   };
   for (const auto& c : cases)
     EXPECT_EQ(restart_command_line(c.path, c.args), c.started ? std::optional(build_command_line(c.path, c.args))
