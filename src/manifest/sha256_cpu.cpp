@@ -75,6 +75,4 @@ bool engine_supported(Engine engine) noexcept {
   return false;
 }
 
-bool sha_extensions_supported() noexcept { return engine_supported(Engine::sha_extensions); }
-
 }  // namespace korvanta::sha256_detail

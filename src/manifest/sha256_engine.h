@@ -41,9 +41,6 @@ void compress_portable(std::uint32_t* state, const std::uint8_t* blocks, std::si
 // runs on processors other than x86.
 bool engine_supported(Engine engine) noexcept;
 
-// engine_supported(Engine::sha_extensions).
-bool sha_extensions_supported() noexcept;
-
 // The x86 engines; each only to be called when engine_supported() says so.
 void compress_sha_extensions(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) noexcept;
 void compress_simd_ssse3(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) noexcept;
