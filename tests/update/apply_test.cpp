@@ -184,6 +184,24 @@ TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
 }
 #endif
 
+#ifndef _WIN32
+// A link is a file of its own (Wine follows file links, so only here): a
+// deletion of a link to a replaced file removes the link, and the replaced
+// file's original goes to the backup root.
+TEST(Apply, ALinkToAReplacedFileIsDeletedItself) {
+  testing::Installation install;
+  install.install(L"a.pak", "original");
+  std::filesystem::create_symlink("a.pak", platform::fs_path(install.installed_path(L"link.pak")));
+  install.remove(L"link.pak");
+  install.replace(L"a.pak", "new");
+  install.write_state();
+  std::string reason;
+  ASSERT_TRUE(apply_update(install.state_path, reason)) << reason;
+  EXPECT_FALSE(std::filesystem::is_symlink(platform::fs_path(install.installed_path(L"link.pak"))));
+  EXPECT_EQ(testing::content(install.backup_path(L"a.pak")), "original");
+}
+#endif
+
 // What a killed process looks like from inside: no std::exception, nothing
 // runs after it.
 struct Stopped {};

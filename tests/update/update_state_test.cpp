@@ -100,11 +100,12 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
   {
     platform::LockFile other_updater;
     ASSERT_FALSE(other_updater.acquire(sample.data_dir + L"\\updater.lock"));
-    EXPECT_EQ(sample.apply_text(good), reason::kUpdateAlreadyRunning);
+    EXPECT_EQ(sample.apply_text("not read while another updater works"), reason::kUpdateAlreadyRunning);
     EXPECT_EQ(sample.failure.place, kStateFilePlace);
   }
   testing::write_file(sample.data_dir + L"\\updater.lock\\in the way", "");  // no lock to take: no update
   EXPECT_NE(sample.apply_text(good), "");
+  EXPECT_NE(sample.failure.system_error, 0);
   std::string reason;
   EXPECT_FALSE(apply_update(sample.temp / L"Other\\.korvanta\\update-state.json", reason));
   EXPECT_EQ(reason, reason::kFailedToLoadUpdateState);
