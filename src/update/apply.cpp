@@ -98,8 +98,17 @@ bool replace_file(ApplyFileSystem& fs, const UpdateState& state, const Replaceme
                   std::string& reason) {
   const std::wstring target = join_relative(state.install_root, replacement.path);
   const std::wstring backup = join_relative(state.backup_root, replacement.path);
-  bool had_target = false;
-  if (!exists(fs, target, had_target, reason)) return false;
+  std::error_code error;
+  const platform::FileStatus status = fs.status(target, error);
+  if (error) return fail(reason, error);
+  bool had_target = status.exists;
+  if (status.is_directory) {
+    // An empty folder in the file's place (its files deleted by this update)
+    // holds nothing to back up: it goes, and no backup waits to come back.
+    const std::error_code removed = fs.remove(target);
+    if (!removed) had_target = false;
+    else if (!platform::is_directory_not_empty_error(removed)) return fail(reason, removed);
+  }
   if (had_target) {
     // A backup already in place and the new version installed: an earlier
     // run of this update installed the file by a copy and stopped before it

@@ -36,8 +36,9 @@ using testing::Tree;
 // An installation in a folder whose long name takes every path past the
 // classic length limit. Deletions (one never installed), replacements of
 // installed files, a path both deleted and replaced, a deletion of another
-// name (a hard link) of a replaced file, a new file in new folders, an
-// untouched file, a read-only leftover in the staging root.
+// name (a hard link) of a replaced file, a new file in new folders, a file
+// in the place of a folder the deletions empty, an untouched file, a
+// read-only leftover in the staging root.
 const std::string R = std::string(200, 'r') + "/";
 struct Update : testing::Installation {
   Update() : Installation(testing::wide(R.substr(0, R.size() - 1))) {
@@ -52,6 +53,7 @@ struct Update : testing::Installation {
     replace(L"data\\maps\\town.bin", "town2");
     replace(L"both.txt", "both2");
     replace(L"new\\deep\\c.bin", "c2");
+    replace(L"mods\\legacy", "legacy2");
     auto& sha256 = state["replacements"][0]["sha256"].get_ref<std::string&>();  // any letter case matches
     std::transform(sha256.begin(), sha256.end(), sha256.begin(), [](char c) { return std::toupper(c); });
     testing::write_file(staging + L"\\leftover.tmp", "x");
@@ -68,7 +70,7 @@ const Tree kInstalledAfter = {
     {R + ".korvanta/backup/build-1/old.dll", "a1"}, {R + ".korvanta/backup/build-1/both.txt", "both1"},
     {R + ".korvanta/backup/build-1/mods/legacy/old.pak", "old pak"},
     {R + ".korvanta/backup/build-1/data/a.bin", "a1"}, {R + ".korvanta/backup/build-1/data/maps/town.bin", "town1"},
-    {R + ".korvanta/build-manifest.json", "<manifest>"},
+    {R + ".korvanta/build-manifest.json", "<manifest>"}, {R + "mods/legacy", "legacy2"},
 };
 
 // The files of a tree, the manifest's text replaced by a mark once it is
