@@ -13,10 +13,11 @@ LockFile::~LockFile() {
 
 std::error_code LockFile::acquire(const std::wstring& path) {
   // Shared with nobody; Windows deletes it when the last handle closes,
-  // which a killed process's handles do too.
+  // which a killed process's handles do too. A link in its place is opened
+  // (and so deleted) itself, never the file it points to.
   const std::wstring target = file_api_path(path);
-  HANDLE handle = CreateFileW(target.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  const DWORD flags = FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE handle = CreateFileW(target.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_os_error();
   handle_ = handle;
   return {};

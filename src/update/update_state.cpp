@@ -1,8 +1,8 @@
 #include "update/update_state.h"
 
-#include <fstream>
+#include <string>
 
-#include "platform/file_system.h"
+#include "platform/file_io.h"
 #include "platform/full_path.h"
 #include "platform/path_text.h"
 #include "platform/text.h"
@@ -74,13 +74,19 @@ std::wstring wide_value(const json& document, const char* key) {
 }  // namespace
 
 std::optional<json> load_state_document(const std::wstring& path) {
-  std::ifstream in(platform::fs_path(path), std::ios::binary);
-  if (!in) return std::nullopt;
+  // Opened as staged files are: a scanner that holds the freshly written
+  // state file for a moment is waited out.
+  platform::InputFile file;
+  if (file.open(path)) return std::nullopt;
+  std::string text, buffer(65536, '\0');
+  std::error_code error;
+  for (std::size_t got; (got = file.read(buffer.data(), buffer.size(), error)) > 0;) text.append(buffer, 0, got);
+  if (error) return std::nullopt;
   try {
     json document;
     DepthLimitedBuilder builder(document);
     // Not strict: one value is read and whatever follows it is not.
-    if (!json::sax_parse(in, &builder, json::input_format_t::json, /*strict=*/false)) return std::nullopt;
+    if (!json::sax_parse(text, &builder, json::input_format_t::json, /*strict=*/false)) return std::nullopt;
     return document;
   } catch (const json::exception&) {
     return std::nullopt;

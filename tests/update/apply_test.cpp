@@ -168,7 +168,8 @@ TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
   Update update, other;
   std::thread holders[] = {held(update.installed_path(L"old.dll"), FILE_SHARE_READ, 1500),
                            held(update.installed_path(L"data\\a.bin"), FILE_SHARE_READ, 1500),
-                           held(update.staged_path(L"data\\maps\\town.bin"), 0, 1500)};
+                           held(update.staged_path(L"data\\maps\\town.bin"), 0, 1500),
+                           held(update.state_path, 0, 1500)};
   std::string reason;
   EXPECT_TRUE(apply_update(update.state_path, reason)) << reason;
   EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
