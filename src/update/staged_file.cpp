@@ -19,6 +19,25 @@ StagedCheck refuse(std::string& reason, std::string text) {
   return StagedCheck::refused;
 }
 
+// How the file at path compares with a replacement's announcement. The size
+// comes first, so that a file of the wrong size is never read. error is set
+// only when the file's status cannot be queried (absence is no error).
+enum class Content { absent, wrong_size, unreadable, wrong_hash, announced };
+
+Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement,
+                        std::error_code& error) {
+  const platform::FileStatus status = file_system.status(path, error);
+  if (error || !status.exists) return Content::absent;
+  if (status.is_directory || status.size != replacement.size) return Content::wrong_size;
+  try {
+    return file_system.sha256_file_hex(path) == replacement.sha256 ? Content::announced : Content::wrong_hash;
+  } catch (const std::runtime_error&) {
+    // Found with the right size a moment ago, yet it cannot be opened: held
+    // without read sharing, or access refused.
+    return Content::unreadable;
+  }
+}
+
 }  // namespace
 
 StagedCheck verify_staged_file(const nlohmann::json& entry, const std::wstring& staging_root,
@@ -33,37 +52,28 @@ StagedCheck verify_staged_file(const nlohmann::json& entry, const std::wstring& 
 
   if (!is_within(staging_root, candidate.staged_path)) return refuse(reason, reason::kStagedFileOutsideStagingRoot);
   std::error_code error;
-  const platform::FileStatus status = file_system.status(candidate.staged_path, error);
-  if (error) return refuse(reason, platform::os_error_text(error));
-  if (!status.exists) {
-    replacement = std::move(candidate);
-    reason = reason::kStagedFileSizeMismatch;
-    return StagedCheck::missing;
+  switch (compare_content(file_system, candidate.staged_path, candidate, error)) {
+    case Content::absent:
+      if (error) return refuse(reason, platform::os_error_text(error));
+      replacement = std::move(candidate);
+      reason = reason::kStagedFileSizeMismatch;
+      return StagedCheck::missing;
+    case Content::wrong_size:
+      return refuse(reason, reason::kStagedFileSizeMismatch);
+    case Content::unreadable:
+      return refuse(reason, reason::kFailedToOpenFile);
+    case Content::wrong_hash:
+      return refuse(reason, reason::kStagedFileHashMismatch);
+    case Content::announced:
+      break;
   }
-  // The size comes first so that a file of the wrong size is never read.
-  if (status.is_directory || status.size != candidate.size) return refuse(reason, reason::kStagedFileSizeMismatch);
-  std::string digest;
-  try {
-    digest = file_system.sha256_file_hex(candidate.staged_path);
-  } catch (const std::runtime_error&) {
-    // Found with the right size a moment ago, yet it cannot be opened: held
-    // without read sharing, or access refused.
-    return refuse(reason, reason::kFailedToOpenFile);
-  }
-  if (digest != candidate.sha256) return refuse(reason, reason::kStagedFileHashMismatch);
   replacement = std::move(candidate);
   return StagedCheck::verified;
 }
 
 bool holds_announced_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement) {
   std::error_code error;
-  const platform::FileStatus status = file_system.status(path, error);
-  if (error || !status.exists || status.is_directory || status.size != replacement.size) return false;
-  try {
-    return file_system.sha256_file_hex(path) == replacement.sha256;
-  } catch (const std::runtime_error&) {
-    return false;
-  }
+  return compare_content(file_system, path, replacement, error) == Content::announced;
 }
 
 }  // namespace korvanta
