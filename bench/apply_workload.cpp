@@ -119,8 +119,8 @@ bool run_baseline(const Work& work, const std::vector<WorkloadFile>& files) {
     if (file.kind != 'R' && file.kind != 'N') continue;
     const fs::path staged = under(work.staging, file.path);
     const fs::path target = under(work.root, file.path);
-    if (sha256_file_hex(wide(staged)) != file.sha256) return false;
     std::error_code error;
+    if (sha256_file_hex(wide(staged), error) != file.sha256) return false;
     fs::create_directories(target.parent_path(), error);
     fs::rename(staged, target, error);
     if (error) return false;
@@ -214,16 +214,17 @@ int run_apply_benchmark(const fs::path& dir, int repetitions, const std::string&
     baseline_cpu = std::min(baseline_cpu, cpu_seconds() - cpu_before_baseline);
 
     work = prepare_work(dir, files);
-    std::string reason;
     const double cpu_before_apply = cpu_seconds();
     const auto start_apply = std::chrono::steady_clock::now();
-    const bool apply_ok = apply_update(wide(work.state_file), reason);
+    const std::optional<ApplyError> failure = apply_update(wide(work.state_file));
+    const bool apply_ok = !failure;
     apply = std::min(apply, seconds_since(start_apply));
     apply_cpu = std::min(apply_cpu, cpu_seconds() - cpu_before_apply);
     const bool state_gone = !fs::exists(work.state_file);
     fs::remove_all(dir / "work");
     if (!baseline_ok || !apply_ok || !state_gone) {
-      std::fprintf(stderr, "run %d failed: baseline %d, apply %d (%s)\n", i, baseline_ok, apply_ok, reason.c_str());
+      std::fprintf(stderr, "run %d failed: baseline %d, apply %d (%s)\n", i, baseline_ok, apply_ok,
+                   failure ? failure->reason_text().c_str() : "");
       return 1;
     }
   }

@@ -59,7 +59,8 @@ int run(const std::string& large, const std::string& small, int repetitions) {
   const double mib = static_cast<double>(std::filesystem::file_size(large)) / bench::kMiB;
   const std::wstring wide = platform::utf8_to_wide(large);
 
-  std::string digest = sha256_file_hex(wide);  // also brings the file into the page cache
+  std::error_code error;
+  std::string digest = sha256_file_hex(wide, error);  // also brings the file into the page cache
   const std::string by_openssl = digest_in(run_command("openssl dgst -sha256 -r " + quoted(large)));
   const std::string by_coreutils = digest_in(run_command("sha256sum " + quoted(large)));
   if (digest != by_openssl || digest != by_coreutils) {
@@ -70,7 +71,7 @@ int run(const std::string& large, const std::string& small, int repetitions) {
   // Taking turns, so that a slower stretch of the machine hits all of them.
   double in_process = 1e300, as_process = 1e300, openssl = 1e300, coreutils = 1e300;
   for (int i = 0; i < repetitions; ++i) {
-    in_process = std::min(in_process, bench::best_time(1, [&] { digest = sha256_file_hex(wide); }));
+    in_process = std::min(in_process, bench::best_time(1, [&] { digest = sha256_file_hex(wide, error); }));
     as_process = std::min(as_process, bench::best_time(1, [&] { run_command(quoted(self) + " hash " + quoted(large)); }));
     openssl = std::min(openssl, bench::best_time(1, [&] { run_command("openssl dgst -sha256 " + quoted(large)); }));
     coreutils = std::min(coreutils, bench::best_time(1, [&] { run_command("sha256sum " + quoted(large)); }));
@@ -107,12 +108,13 @@ int run(const std::string& large, const std::string& small, int repetitions) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
+  std::error_code error;
   if (mode == "hash" && argc == 3) {
-    std::printf("%s\n", sha256_file_hex(platform::utf8_to_wide(argv[2])).c_str());
+    std::printf("%s\n", sha256_file_hex(platform::utf8_to_wide(argv[2]), error).c_str());
     return 0;
   }
   if (mode == "rss" && argc == 3) {
-    sha256_file_hex(platform::utf8_to_wide(argv[2]));
+    sha256_file_hex(platform::utf8_to_wide(argv[2]), error);
     std::printf("%ld\n", peak_rss_kib());
     return 0;
   }

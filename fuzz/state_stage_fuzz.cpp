@@ -2,7 +2,7 @@
 // the input becomes the installation root, so inputs reach the checks behind
 // the roots. The apply fails only with a reason meant for the launcher (never
 // a stray exception's text), the loader and the shape check decide the first
-// two refusals, a first-stage refusal touches nothing, and no player's file
+// two refusals, a refusal of the plan touches nothing, and no player's file
 // is lost.
 #include <cstddef>
 #include <cstdint>
@@ -15,33 +15,43 @@
 #include "platform/path_text.h"
 #include "support/test_support.h"
 #include "update/apply.h"
-#include "update/reason_codes.h"
 #include "update/update_state.h"
 
 namespace {
 
 using nlohmann::json;
-namespace reason = korvanta::reason;
+using korvanta::Reason;
 
 void check(bool condition) {
   if (!condition) std::abort();
 }
 
-// Replacements that name one path twice, or entries that lead into
-// .korvanta: the launcher guide tells launchers to avoid both, and the backup
-// root may then hold another version than the player's.
+// Replacements that name one path twice: the launcher guide tells launchers
+// to avoid it, and the backup root may then hold another version than the
+// player's.
 bool outside_the_guarantee(const json& state) {
-  const auto lowered = [](const json& path) {
-    return korvanta::to_lower_ascii(korvanta::normalize_relative_path(path.get<std::string>()).value_or(""));
-  };
   std::set<std::string> replaced;
-  for (const json& entry : korvanta::state_list(state.at("replacements"))) {
-    const std::string path = lowered(entry.at("path"));
-    if (path.rfind(".korvanta", 0) == 0 || !replaced.insert(path).second) return true;
+  for (const json& entry : state.at("replacements").is_null() ? json::array() : state.at("replacements")) {
+    const auto path = korvanta::normalize_relative_path(entry.at("path").get<std::string>());
+    if (!replaced.insert(korvanta::to_lower_ascii(path.value_or(""))).second) return true;
   }
-  for (const json& entry : korvanta::state_list(state.at("deletions")))
-    if (lowered(entry).rfind(".korvanta", 0) == 0) return true;
   return false;
+}
+
+// The refusals that the state file alone decides, before anything changes.
+bool refused_by_the_plan(Reason reason) {
+  switch (reason) {
+    case Reason::invalid_update_state_location: case Reason::failed_to_load_update_state:
+    case Reason::invalid_update_state: case Reason::install_root_mismatch:
+    case Reason::manifest_path_outside_install: case Reason::backup_root_outside_install:
+    case Reason::staging_root_outside_install: case Reason::invalid_deletion_path:
+    case Reason::deletion_in_data_directory: case Reason::invalid_replacement_path:
+    case Reason::replacement_in_data_directory: case Reason::staged_file_outside_staging_root:
+    case Reason::staged_file_listed_twice: case Reason::invalid_update_manifest:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -61,19 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   korvanta::testing::write_file(install.state_path, text);
 
   const std::optional<json> loaded = korvanta::load_state_document(install.state_path);
-  const bool shaped = loaded && korvanta::has_valid_state_shape(*loaded);
+  const bool shaped = loaded && !korvanta::state_shape_fault(*loaded);
   const korvanta::testing::Tree before = korvanta::testing::snapshot(install.temp.path());
-  std::string why;
-  const bool applied = korvanta::apply_update(install.state_path, why);
+  const std::optional<korvanta::ApplyError> error = korvanta::apply_update(install.state_path);
   const korvanta::testing::Tree after = korvanta::testing::snapshot(install.temp.path());
 
-  check(applied ? shaped : !why.empty() && why != reason::kUnexpectedError && why.rfind("[json.exception", 0) != 0);
-  if (!loaded) check(why == reason::kFailedToLoadUpdateState);
-  if (loaded && !shaped) check(why == reason::kInvalidUpdateState);
-  for (const char* first : {reason::kInvalidUpdateStateLocation, reason::kFailedToLoadUpdateState,
-                            reason::kInvalidUpdateState, reason::kInstallRootMismatch, reason::kManifestPathOutsideInstall,
-                            reason::kBackupRootOutsideInstall, reason::kStagingRootOutsideInstall})
-    if (!applied && why == first) check(after == before);
+  check(error ? error->reason != Reason::own_message && error->reason != Reason::unexpected_error : shaped);
+  if (!loaded) check(error->reason == Reason::failed_to_load_update_state);
+  if (loaded && !shaped) check(error->reason == Reason::invalid_update_state);
+  if (error && refused_by_the_plan(error->reason)) check(after == before);
   if (shaped && !outside_the_guarantee(*loaded)) {
     install.state = json::object();  // staged files are the launcher's own to name
     install.backup = korvanta::platform::path_text::lexically_normal(

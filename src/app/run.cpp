@@ -9,7 +9,6 @@
 #include "log/run_log.h"
 #include "platform/process.h"
 #include "update/apply.h"
-#include "update/reason_codes.h"
 
 namespace korvanta {
 namespace {
@@ -41,6 +40,12 @@ constexpr unsigned kCompletePauseMs = 500;
 
 void report(RunLog& log, const Phase& phase) { log.set_status(phase.badge, phase.title, phase.detail); }
 
+ApplyError failure_with_message(const char* message) {
+  ApplyError error = failure(Reason::own_message);
+  error.message = message;
+  return error;
+}
+
 
 ExitCode run_update(const UpdaterOptions& options, const RunServices& services) {
   RunLog log(options.state_path, options.show_ui, options.product_name, services.make_window);
@@ -54,19 +59,17 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
     services.wait_for_process(options.parent_pid);
 
   report(log, installing_phase());
-  std::string reason;
-  ApplyFailure failure;
-  bool applied = false;
+  std::optional<ApplyError> failure;
   try {
-    applied = services.apply_update(options.state_path, reason, failure);
+    failure = services.apply_update(options.state_path);
   } catch (const std::exception& e) {
-    reason = e.what();
+    failure = failure_with_message(e.what());
   } catch (...) {
-    reason = reason::kUnexpectedError;
+    failure = ApplyError{};
   }
-  if (!applied) {
-    log.write_line(failed_entry_line(failure));
-    log.write_line("Apply failed: " + reason);
+  if (failure) {
+    log.write_line(failed_entry_line(*failure));
+    log.write_line("Apply failed: " + failure->reason_text());
     report(log, failed_phase());
     pause(kFailurePauseMs);
     return ExitCode::kApplyFailed;
@@ -86,7 +89,7 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
 
 }  // namespace
 
-std::string failed_entry_line(const ApplyFailure& failure) {
+std::string failed_entry_line(const ApplyError& failure) {
   std::string line = std::string(kFailedEntryPrefix) + (failure.place.empty() ? "unknown" : failure.place);
   // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about the
   // temporaries of a chain of string additions in the i686 build.
@@ -94,9 +97,9 @@ std::string failed_entry_line(const ApplyFailure& failure) {
     line += ' ';
     line += nlohmann::json(failure.path).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   }
-  if (failure.system_error != 0) {
+  if (const int number = failure.windows_error(); number != 0) {
     line += "; Windows error ";
-    line += std::to_string(failure.system_error);
+    line += std::to_string(number);
   }
   return line;
 }
@@ -106,9 +109,7 @@ RunServices default_services() {
   services.run_preview = run_preview;
   services.make_window = default_window_factory();
   services.wait_for_process = platform::wait_for_process_exit;
-  services.apply_update = [](const std::wstring& state_path, std::string& reason, ApplyFailure& failure) {
-    return apply_update(state_path, reason, &failure);
-  };
+  services.apply_update = [](const std::wstring& state_path) { return apply_update(state_path); };
   services.restart_launcher = restart_launcher;
   services.sleep = platform::sleep_milliseconds;
   return services;

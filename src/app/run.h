@@ -2,6 +2,7 @@
 // One updater process from the split command line to its exit code.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,18 +24,18 @@ struct RunServices {
   std::function<int(const std::wstring& product_name)> run_preview;
   WindowFactory make_window;
   std::function<void(std::uint32_t pid)> wait_for_process;
-  std::function<bool(const std::wstring& state_path, std::string& reason, ApplyFailure& failure)> apply_update;
+  std::function<std::optional<ApplyError>(const std::wstring& state_path)> apply_update;
   std::function<bool(const std::wstring& path, const std::vector<std::wstring>& args)> restart_launcher;
   std::function<void(unsigned milliseconds)> sleep;
 };
 
 // The line the log gets just before "Apply failed: ", saying where:
-// "Failed entry: " + the place (see ApplyFailure), then the entry's path as a
+// "Failed entry: " + the place (see ApplyError), then the entry's path as a
 // JSON string, then "; Windows error " + the number for a reason that is the
 // system's message. For example: Failed entry: /replacements/2 "data/a.bin";
 // Windows error 32
 inline constexpr std::string_view kFailedEntryPrefix = "Failed entry: ";
-std::string failed_entry_line(const ApplyFailure& failure);
+std::string failed_entry_line(const ApplyError& failure);
 
 // The real services: window, process wait, apply engine, restart, sleep.
 RunServices default_services();

@@ -7,20 +7,25 @@
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/path_text.h"
-#include "update/reason_codes.h"
 
 namespace korvanta {
 namespace {
 
 constexpr const wchar_t* kTemporarySuffix = L".tmp";
 
-// Copying the reason can itself run out of memory; the result stays false.
-bool fail(std::string* reason, const char* text) noexcept {
+using Step = WriteFailure::Step;
+
+WriteFailure failed(Step step, std::error_code system = {}) { return {step, system, {}}; }
+
+// A failure told by an exception's message; copying the message can itself
+// run out of memory, which leaves the failure without it.
+WriteFailure failed(Step step, const char* message) noexcept {
+  WriteFailure failure{step, {}, {}};
   try {
-    if (reason != nullptr) *reason = text;
+    failure.message = message;
   } catch (...) {
   }
-  return false;
+  return failure;
 }
 
 // Removes the temporary file on every way out but a completed replacement.
@@ -45,16 +50,23 @@ class TemporaryFile {
 
 }  // namespace
 
-bool write_json_file(const std::wstring& path, const nlohmann::json& value, std::string* reason) {
+std::optional<WriteFailure> write_json_file(const std::wstring& path, const nlohmann::json& value) {
   try {
     // The text first: a value that cannot be written (a string that is not
     // UTF-8) must leave the installed manifest as it was.
-    const std::string text = value.dump(4, ' ', false, nlohmann::json::error_handler_t::strict);
+    std::string text;
+    try {
+      text = value.dump(4, ' ', false, nlohmann::json::error_handler_t::strict);
+    } catch (const nlohmann::json::exception& e) {
+      return failed(Step::encode, e.what());
+    }
 
     const std::wstring directory = platform::path_text::parent_path(path);
     if (const auto error = platform::create_directories(directory)) {
-      return fail(reason,
-                  std::filesystem::filesystem_error("create_directories", platform::fs_path(directory), error).what());
+      WriteFailure failure = failed(Step::create_directories, error);
+      failure.message =
+          std::filesystem::filesystem_error("create_directories", platform::fs_path(directory), error).what();
+      return failure;
     }
 
     // The text goes to a file beside the target that replaces it only once it
@@ -62,24 +74,27 @@ bool write_json_file(const std::wstring& path, const nlohmann::json& value, std:
     // the old manifest, never a truncated one. A temporary file left by such
     // a crash is simply overwritten next time.
     TemporaryFile temporary(path + kTemporarySuffix);
-    if (temporary.file().create(temporary.path())) return fail(reason, reason::kFailedToOpenFile);
-    if (temporary.file().write(text) || temporary.file().flush() || temporary.file().close())
-      return fail(reason, reason::kFailedToWriteFile);
-    if (platform::replace_file(temporary.path(), path)) return fail(reason, reason::kFailedToOpenFile);
+    if (const auto error = temporary.file().create(temporary.path())) return failed(Step::create, error);
+    platform::OutputFile& file = temporary.file();
+    std::error_code error = file.write(text);
+    if (!error) error = file.flush();
+    if (!error) error = file.close();
+    if (error) return failed(Step::write, error);
+    if ((error = platform::replace_file(temporary.path(), path))) return failed(Step::replace, error);
     temporary.commit();
-    return true;
+    return std::nullopt;
   } catch (const std::exception& e) {
-    return fail(reason, e.what());
+    return failed(Step::memory, e.what());
   } catch (...) {
-    return fail(reason, reason::kUnexpectedError);
+    return failed(Step::memory);
   }
 }
 
-bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason) {
+std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) {
   try {
-    return write_json_file(path, build_manifest_to_json(manifest), reason);
+    return write_json_file(path, build_manifest_to_json(manifest));
   } catch (const std::exception& e) {  // out of memory while building the value
-    return fail(reason, e.what());
+    return failed(Step::memory, e.what());
   }
 }
 

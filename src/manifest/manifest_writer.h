@@ -1,6 +1,8 @@
 #pragma once
 // Writing the build manifest into the installation.
+#include <optional>
 #include <string>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -8,21 +10,33 @@
 
 namespace korvanta {
 
+// Why a write failed: the step that failed, the system's error of the call
+// that failed (none for encoding and memory), and the message of a step whose
+// failure is told in words of its own.
+struct WriteFailure {
+  enum class Step {
+    create_directories,  // message: the operation, the system's message and the directory
+    create,              // the temporary file cannot be created
+    write,               // a write, the flush or the close failed
+    replace,             // the temporary file cannot replace the target
+    encode,              // message: the JSON library's (a string that is not UTF-8)
+    memory,              // message: the exception's
+  };
+  Step step = Step::memory;
+  std::error_code system;
+  std::string message;
+};
+
 // Writes the value as JSON text (4-space indentation, LF line ends, UTF-8
 // unescaped, no newline after the closing brace) to path, creating missing
 // directories. The text goes to a temporary file in the same directory
 // (path + ".tmp", overwritten if a crash left one) that is flushed to the
 // disk and then replaces the target, so the target is either the old or the
 // new manifest, never a part of one; the temporary file is removed on every
-// failure. Returns false on failure with *reason (when
-// given) set to: the directory-creation message; "failed_to_open_file" when
-// the target cannot be written or replaced; "failed_to_write_file" when a
-// write, flush or close fails; the JSON library's message for a string that
-// is not UTF-8 (nothing is touched then). Never throws; reason is left alone
-// on success.
-bool write_json_file(const std::wstring& path, const nlohmann::json& value, std::string* reason = nullptr);
+// failure. A value that cannot be encoded touches nothing. Never throws.
+std::optional<WriteFailure> write_json_file(const std::wstring& path, const nlohmann::json& value);
 
 // write_json_file of build_manifest_to_json(manifest).
-bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason = nullptr);
+std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest);
 
 }  // namespace korvanta

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <stdexcept>
 
 #include "manifest/sha256_engine.h"
 #include "platform/file_io.h"
@@ -112,20 +111,20 @@ std::string Sha256::final_hex() {
   return hex;
 }
 
-std::string sha256_file_hex(const std::wstring& path) {
+std::string sha256_file_hex(const std::wstring& path, std::error_code& error) {
   platform::InputFile file;
-  if (file.open(path)) throw std::runtime_error("failed_to_open_file");
+  if ((error = file.open(path))) return {};
   Sha256 hasher;
   // One fixed buffer, on the heap so that the stack stays small on the
   // updater's main thread.
   const auto buffer = std::make_unique<std::uint8_t[]>(kFileBufferSize);
   for (;;) {
-    std::error_code error;
-    const std::size_t count = file.read(buffer.get(), kFileBufferSize, error);
+    std::error_code read_error;
+    const std::size_t count = file.read(buffer.get(), kFileBufferSize, read_error);
     if (count > 0) hasher.update(buffer.get(), count);
     // End of file and a read error both end the stream: the caller's digest
     // comparison is what catches a file that could not be read whole.
-    if (error || count == 0) break;
+    if (read_error || count == 0) break;
   }
   return hasher.final_hex();
 }

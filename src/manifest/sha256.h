@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 namespace korvanta {
 
@@ -25,9 +26,9 @@ class Sha256 {
 
 // SHA-256 of a whole file as 64 lower-case hex digits, read through a fixed
 // 131072-byte buffer whatever the file's size. The file is opened without
-// denying others reading or writing it. Throws std::runtime_error
-// ("failed_to_open_file") when it cannot be opened; a read error after the
-// open ends the stream early (the caller's digest comparison catches it).
-std::string sha256_file_hex(const std::wstring& path);
+// denying others reading or writing it. When it cannot be opened: "" with
+// error set to the open's error. A read error after the open ends the stream
+// early (the caller's digest comparison catches it).
+std::string sha256_file_hex(const std::wstring& path, std::error_code& error);
 
 }  // namespace korvanta

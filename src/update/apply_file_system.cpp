@@ -29,11 +29,13 @@ std::error_code PlatformFileSystem::remove(const std::wstring& path) { return pl
 
 std::error_code PlatformFileSystem::remove_all(const std::wstring& path) { return platform::remove_all(path); }
 
-std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path) { return korvanta::sha256_file_hex(path); }
+std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path, std::error_code& error) {
+  return korvanta::sha256_file_hex(path, error);
+}
 
-bool PlatformFileSystem::write_build_manifest(const std::wstring& path, const BuildManifest& manifest,
-                                              std::string* reason) {
-  return korvanta::write_build_manifest(path, manifest, reason);
+std::optional<WriteFailure> PlatformFileSystem::write_build_manifest(const std::wstring& path,
+                                                                     const BuildManifest& manifest) {
+  return korvanta::write_build_manifest(path, manifest);
 }
 
 }  // namespace korvanta

@@ -3,10 +3,12 @@
 // interface so that tests can make any single call fail and check that a
 // player's files survive; the real one is the platform layer.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <system_error>
 
 #include "manifest/build_manifest.h"
+#include "manifest/manifest_writer.h"
 #include "platform/file_system.h"
 
 namespace korvanta {
@@ -30,11 +32,11 @@ class ApplyFileSystem {
   virtual std::error_code remove(const std::wstring& path) = 0;
   // Removes a directory tree without following links out of it.
   virtual std::error_code remove_all(const std::wstring& path) = 0;
-  // SHA-256 as 64 lower-case hex digits; throws std::runtime_error
-  // ("failed_to_open_file") when the file cannot be opened.
-  virtual std::string sha256_file_hex(const std::wstring& path) = 0;
-  // write_build_manifest's contract: false with *reason filled on failure.
-  virtual bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason) = 0;
+  // SHA-256 as 64 lower-case hex digits; "" with error set when the file
+  // cannot be opened.
+  virtual std::string sha256_file_hex(const std::wstring& path, std::error_code& error) = 0;
+  // write_build_manifest's contract: what failed, or nothing.
+  virtual std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) = 0;
 };
 
 // The platform layer and the integrity layer's hashing and manifest writer.
@@ -47,8 +49,8 @@ class PlatformFileSystem : public ApplyFileSystem {
   std::error_code copy_file(const std::wstring& from, const std::wstring& to) override;
   std::error_code remove(const std::wstring& path) override;
   std::error_code remove_all(const std::wstring& path) override;
-  std::string sha256_file_hex(const std::wstring& path) override;
-  bool write_build_manifest(const std::wstring& path, const BuildManifest& manifest, std::string* reason) override;
+  std::string sha256_file_hex(const std::wstring& path, std::error_code& error) override;
+  std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) override;
 };
 
 }  // namespace korvanta

@@ -2,12 +2,13 @@
 
 #include <string>
 
+#include "manifest/build_manifest.h"
+#include "manifest/relative_path.h"
 #include "platform/file_io.h"
 #include "platform/full_path.h"
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "update/path_compare.h"
-#include "update/reason_codes.h"
 
 namespace korvanta {
 namespace {
@@ -71,6 +72,95 @@ std::wstring wide_value(const json& document, const char* key) {
   return platform::utf8_to_wide(document.at(key).get_ref<const std::string&>());
 }
 
+// A "deletions" or "replacements" value as a list: null is the empty list.
+const json& state_list(const json& value) {
+  static const json empty = json::array();
+  return value.is_null() ? empty : value;
+}
+
+ApplyError refused(Reason reason, std::string place, std::string path = {}) {
+  ApplyError error = failure(reason);
+  error.place = std::move(place);
+  error.path = std::move(path);
+  return error;
+}
+
+// An entry's path; nothing when normalize_relative_path refuses it.
+std::optional<EntryPath> entry_path(const std::string& given) {
+  std::optional<std::string> path = normalize_relative_path(given);
+  if (!path) return std::nullopt;
+  EntryPath entry{std::move(*path), {}};
+  if (entry.path != given) entry.given = given;
+  return entry;
+}
+
+// The directories the state file names, each against its fixed place.
+std::optional<ApplyError> check_roots(const json& document, UpdatePlan& plan) {
+  namespace path_text = platform::path_text;
+  // An empty string would be resolved to the current directory, which could
+  // happen to match; it never names the place, so each fails its own check.
+  plan.install_root = path_text::parent_path(plan.data_dir);
+  const std::wstring named_root = wide_value(document, "install_root");
+  if (named_root.empty() || !paths_equal(plan.install_root, named_root))
+    return refused(Reason::install_root_mismatch, "/install_root");
+  // The path itself must end in the file's name: one ending in a separator
+  // compares equal, but would have the manifest written into a directory of
+  // that name after every file had changed.
+  plan.manifest_path = wide_value(document, "manifest_path");
+  if (!file_name_is(plan.manifest_path, L"build-manifest.json") ||
+      !paths_equal(plan.manifest_path, path_text::join(plan.data_dir, L"build-manifest.json")))
+    return refused(Reason::manifest_path_outside_install, "/manifest_path");
+  plan.backup_root = wide_value(document, "backup_root");
+  if (plan.backup_root.empty() || !is_within(path_text::join(plan.data_dir, L"backup"), plan.backup_root))
+    return refused(Reason::backup_root_outside_install, "/backup_root");
+  plan.staging_root = wide_value(document, "staging_root");
+  if (plan.staging_root.empty() || !is_within(path_text::join(plan.data_dir, L"staging"), plan.staging_root))
+    return refused(Reason::staging_root_outside_install, "/staging_root");
+  return std::nullopt;
+}
+
+// The entries, each refused as the engine would have refused it on reaching
+// it: every path is known before the first change.
+std::optional<ApplyError> read_entries(const json& document, UpdatePlan& plan) {
+  std::size_t index = 0;
+  for (const json& entry : state_list(document.at("deletions"))) {
+    const std::string& given = entry.get_ref<const std::string&>();
+    std::optional<EntryPath> path = entry_path(given);
+    if (!path) return refused(Reason::invalid_deletion_path, deletion_place(index), given);
+    plan.deletions.push_back({std::move(*path)});
+    ++index;
+  }
+  index = 0;
+  for (const json& entry : state_list(document.at("replacements"))) {
+    const std::string& given = entry.at("path").get_ref<const std::string&>();
+    std::optional<EntryPath> path = entry_path(given);
+    if (!path) return refused(Reason::invalid_replacement_path, replacement_place(index), given);
+    Replacement replacement{std::move(*path)};
+    replacement.staged_path = platform::utf8_to_wide(entry.at("staged_path").get_ref<const std::string&>());
+    replacement.size = json_to_u64(entry.at("size"));
+    replacement.sha256 = to_lower_ascii(entry.at("sha256").get<std::string>());
+    if (!is_within(plan.staging_root, replacement.staged_path))
+      return refused(Reason::staged_file_outside_staging_root, replacement_place(index), given);
+    plan.replacements.push_back(std::move(replacement));
+    ++index;
+  }
+  return std::nullopt;
+}
+
+// The new build's manifest, read now rather than once the files have
+// changed: a launcher's faulty manifest must leave the old build whole.
+std::optional<ApplyError> read_manifest(const json& document, UpdatePlan& plan) {
+  std::optional<BuildManifest> manifest;
+  try {
+    manifest = parse_build_manifest(document.at("manifest"));
+  } catch (const json::exception&) {
+    // A manifest of the wrong structure is as unusable as one with a bad path.
+  }
+  if (!manifest) return refused(Reason::invalid_update_manifest, std::string(kManifestPlace));
+  plan.manifest = std::move(*manifest);
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<json> load_state_document(const std::wstring& path) {
@@ -112,77 +202,28 @@ std::optional<std::string> state_shape_fault(const json& document) {
   return std::nullopt;
 }
 
-bool has_valid_state_shape(const json& document) noexcept {
-  try {
-    return !state_shape_fault(document);
-  } catch (...) {
-    return false;  // out of memory
-  }
-}
-
-const json& state_list(const json& value) {
-  static const json empty = json::array();
-  return value.is_null() ? empty : value;
-}
-
-bool locate_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason) {
+std::optional<ApplyError> locate_update_state(const std::wstring& state_path, UpdatePlan& plan) {
   namespace path_text = platform::path_text;
-  state.state_file = path_text::lexically_normal(platform::full_path(state_path));
-  state.data_dir = path_text::parent_path(state.state_file);
-  if (file_name_is(state.state_file, L"update-state.json") && file_name_is(state.data_dir, L".korvanta")) return true;
-  reason = reason::kInvalidUpdateStateLocation;
-  return false;
+  plan.state_file = path_text::lexically_normal(platform::full_path(state_path));
+  plan.data_dir = path_text::parent_path(plan.state_file);
+  if (file_name_is(plan.state_file, L"update-state.json") && file_name_is(plan.data_dir, L".korvanta"))
+    return std::nullopt;
+  return refused(Reason::invalid_update_state_location, std::string(kStateFilePlace));
 }
 
-bool load_update_state(const std::wstring& state_path, UpdateState& state, std::string& reason, std::string& where) {
-  namespace path_text = platform::path_text;
-  where = kStateFilePlace;
+std::optional<ApplyError> load_update_plan(const std::wstring& state_path, UpdatePlan& plan,
+                                           ApplyFileSystem& file_system) {
   std::optional<json> document = load_state_document(state_path);
-  if (!document) {
-    reason = reason::kFailedToLoadUpdateState;
-    return false;
-  }
+  if (!document) return refused(Reason::failed_to_load_update_state, std::string(kStateFilePlace));
   // A document of another shape would otherwise stop half-way through the
   // apply, or never be read at all; refuse it before anything changes.
-  if (const auto fault = state_shape_fault(*document)) {
-    if (!fault->empty()) where = *fault;
-    reason = reason::kInvalidUpdateState;
-    return false;
-  }
-  state.document = std::move(*document);
-
-  // An empty string would be resolved to the current directory, which could
-  // happen to match; it never names the place, so each fails its own check.
-  where = "/install_root";
-  state.install_root = path_text::parent_path(state.data_dir);
-  const std::wstring named_root = wide_value(state.document, "install_root");
-  if (named_root.empty() || !paths_equal(state.install_root, named_root)) {
-    reason = reason::kInstallRootMismatch;
-    return false;
-  }
-  // The path itself must end in the file's name: one ending in a separator
-  // compares equal, but would have the manifest written into a directory of
-  // that name after every file had changed.
-  where = "/manifest_path";
-  state.manifest_path = wide_value(state.document, "manifest_path");
-  if (!file_name_is(state.manifest_path, L"build-manifest.json") ||
-      !paths_equal(state.manifest_path, path_text::join(state.data_dir, L"build-manifest.json"))) {
-    reason = reason::kManifestPathOutsideInstall;
-    return false;
-  }
-  where = "/backup_root";
-  state.backup_root = wide_value(state.document, "backup_root");
-  if (state.backup_root.empty() || !is_within(path_text::join(state.data_dir, L"backup"), state.backup_root)) {
-    reason = reason::kBackupRootOutsideInstall;
-    return false;
-  }
-  where = "/staging_root";
-  state.staging_root = wide_value(state.document, "staging_root");
-  if (state.staging_root.empty() || !is_within(path_text::join(state.data_dir, L"staging"), state.staging_root)) {
-    reason = reason::kStagingRootOutsideInstall;
-    return false;
-  }
-  return true;
+  if (const auto fault = state_shape_fault(*document))
+    return refused(Reason::invalid_update_state, fault->empty() ? std::string(kStateFilePlace) : *fault);
+  if (auto error = check_roots(*document, plan)) return error;
+  if (auto error = read_entries(*document, plan)) return error;
+  if (auto error = read_manifest(*document, plan)) return error;
+  document.reset();  // the plan holds all of it now
+  return check_update_plan(plan, file_system);
 }
 
 }  // namespace korvanta

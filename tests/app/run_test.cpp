@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/error.h"
 #include "platform/process.h"
 #include "support/test_support.h"
 
@@ -46,7 +47,7 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesAndExitCode) {
       {{L"--state", state.c_str(), L"--show-ui", L"--restart", L"L.exe"}, false, true, 3,
        {"window Project Updater", "WAITING", "INSTALLING", "apply", "FAILED", "sleep 3000", "close"},
        {waiting, applying, "Failed entry: /replacements/0 \"a\\nb\"; Windows error 5",
-        "Apply failed: staged_file_hash_mismatch", "The update could not be applied"}},
+        "Apply failed: " + platform::os_error_text(platform::make_os_error(5)), "The update could not be applied"}},
       {{L"--state", state.c_str(), L"--show-ui", L"--restart", L"L.exe"}, true, false, 4,
        {"window Project Updater", "WAITING", "INSTALLING", "apply", "RESTARTING", "restart L.exe", "ATTENTION",
         "sleep 3000", "close"},
@@ -71,11 +72,10 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesAndExitCode) {
       return std::unique_ptr<StatusWindow>(std::make_unique<Window>(events));
     };
     services.wait_for_process = [&](std::uint32_t pid) { events.push_back("wait " + std::to_string(pid)); };
-    services.apply_update = [&](const std::wstring& path, std::string& reason, ApplyFailure& failure) {
+    services.apply_update = [&](const std::wstring& path) -> std::optional<ApplyError> {
       events.push_back(path == argv[2] ? "apply" : "apply elsewhere");
-      reason = "staged_file_hash_mismatch";
-      failure = {"/replacements/0", "a\nb", 5};
-      return c.applies;
+      if (c.applies) return std::nullopt;
+      return ApplyError{Reason::system_message, platform::make_os_error(5), "", "/replacements/0", "a\nb"};
     };
     services.restart_launcher = [&](const std::wstring& path, const std::vector<std::wstring>& args) {
       events.push_back("restart " + utf8(path));

@@ -27,31 +27,34 @@ TEST(ManifestWriter, WritesTheExactTextOverAnOldManifestOrIntoNewDirectories) {
   testing::write_file(dir / L"old\\m.json", std::string(100000, 'x'));
   testing::write_file(dir / L"old\\m.json.tmp", "left by a crash");
   for (const wchar_t* target : {L"old\\m.json", L"new\\dir\\m.json"})
-    EXPECT_TRUE(write_build_manifest(dir / target, parse_build_manifest(json::parse(kWritten)).value()));
+    EXPECT_FALSE(write_build_manifest(dir / target, parse_build_manifest(json::parse(kWritten)).value()));
   EXPECT_EQ(testing::snapshot(dir.path()), (testing::Tree{{"new", "<dir>"}, {"new/dir", "<dir>"}, {"old", "<dir>"},
                                                            {"new/dir/m.json", kWritten}, {"old/m.json", kWritten}}));
 }
 
-// Each failure gives its reason, with or without a place for it, and leaves
-// the directory as it was: the old manifest, no temporary file, no new directory.
+// Each failure names its step, with the system's error or the words that
+// tell it, and leaves the directory as it was: the old manifest, no
+// temporary file, no new directory.
 TEST(ManifestWriter, AFailureKeepsTheOldManifestAndLeavesNoTemporaryFile) {
-  // A file put in the way, the target, bad metadata, whether the file is read-only, and the reason.
-  const std::tuple<const wchar_t*, const wchar_t*, const char*, bool, const char*> cases[] = {
-      {L"m.json\\x", L"m.json", "", false, "failed_to_open_file"},        // a directory in the way of the target
-      {L"file", L"file\\sub\\m.json", "", false, "create_directories"},   // a file in the way of the parent
-      {L"m.json", L"m.json", "\xC3", false, "type_error.316"},             // a string that is not UTF-8
-      {L"m.json", L"new\\m.json", "\xFF", false, "type_error.316"},        // ... creates no directory
-      {L"m.json", L"m.json", "", true, "failed_to_open_file"}};            // a read-only target
-  for (const auto& [existing, target, metadata, read_only, reason_part] : cases) {
+  using Step = WriteFailure::Step;
+  // A file put in the way, the target, bad metadata, whether the file is read-only, the step and its words.
+  const std::tuple<const wchar_t*, const wchar_t*, const char*, bool, Step, const char*> cases[] = {
+      {L"m.json\\x", L"m.json", "", false, Step::replace, ""},                         // a directory in the way of the target
+      {L"file", L"file\\sub\\m.json", "", false, Step::create_directories, "create_directories"},  // a file in the way of the parent
+      {L"m.json", L"m.json", "\xC3", false, Step::encode, "type_error.316"},            // a string that is not UTF-8
+      {L"m.json", L"new\\m.json", "\xFF", false, Step::encode, "type_error.316"},       // ... creates no directory
+      {L"m.json", L"m.json", "", true, Step::replace, ""}};                             // a read-only target
+  for (const auto& [existing, target, metadata, read_only, step, words] : cases) {
     testing::TempDir dir;
     testing::write_file(dir / existing, "old");
     if (read_only) std::filesystem::permissions(platform::fs_path(dir / existing), std::filesystem::perms::owner_read);
     const testing::Tree before = testing::snapshot(dir.path());
-    std::string reason;
-    EXPECT_FALSE(write_build_manifest(dir / target, BuildManifest{.metadata = metadata}, &reason));
-    EXPECT_NE(reason.find(reason_part), std::string::npos) << reason;
-    EXPECT_FALSE(write_build_manifest(dir / target, BuildManifest{.metadata = metadata}));
-    EXPECT_EQ(testing::snapshot(dir.path()), before) << reason;
+    const std::optional<WriteFailure> failure = write_build_manifest(dir / target, BuildManifest{.metadata = metadata});
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->step, step) << failure->message;
+    EXPECT_NE(failure->message.find(words), std::string::npos) << failure->message;
+    EXPECT_EQ(!failure->system, step == Step::encode) << failure->message;
+    EXPECT_EQ(testing::snapshot(dir.path()), before) << failure->message;
   }
 }
 #ifndef _WIN32
@@ -64,11 +67,9 @@ TEST(ManifestWriter, AWriteThatFailsPartWayIsFailedToWriteFileAndKeepsTheOldMani
   const rlimit small = {64, saved.rlim_max};
   std::signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &small);
-  std::string reason;
-  const bool written = write_build_manifest(dir / L"m.json", BuildManifest{}, &reason);
+  const std::optional<WriteFailure> failure = write_build_manifest(dir / L"m.json", BuildManifest{});
   setrlimit(RLIMIT_FSIZE, &saved);
-  EXPECT_FALSE(written);
-  EXPECT_EQ(reason, "failed_to_write_file");
+  EXPECT_EQ(failure.value().step, WriteFailure::Step::write);
   EXPECT_EQ(testing::snapshot(dir.path()), (testing::Tree{{"m.json", "old"}}));
 }
 #endif

@@ -10,14 +10,12 @@
 #include <chrono>
 #include <filesystem>
 #include <set>
-#include <stdexcept>
 
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/path_text.h"
 #include "support/test_support.h"
 #include "update/apply_file_system.h"
-#include "update/reason_codes.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -84,47 +82,37 @@ Tree files_of(Tree tree) {
   return tree;
 }
 
-TEST(Apply, EachSecondStageFailureStopsWhereItsEntryIs) {
+// The failures that need the staged files themselves come just before their
+// entry is installed: the deletions and the replacements before it are done.
+TEST(Apply, EachStagedFileFailureStopsWhereItsEntryIs) {
   const struct {
     std::string pointer;
     json value;  // "@" stands for the data directory
-    const char* reason;
-    const char* a_bin;  // what is installed at data/a.bin afterwards
+    Reason reason;
   } cases[] = {
-      {"/deletions/4", "../x", reason::kInvalidDeletionPath, "a1"},
-      {"/replacements/1/path", "docs/nul.txt", reason::kInvalidReplacementPath, "a2"},
-      {"/replacements/1/staged_path", "@/backup/build-1/data/a.bin", reason::kStagedFileOutsideStagingRoot, "a2"},
-      {"/replacements/1/size", 6, reason::kStagedFileSizeMismatch, "a2"},
-      {"/replacements/1/staged_path", "@/staging/build-2/missing", reason::kStagedFileSizeMismatch, "a2"},
-      {"/replacements/1/staged_path", "@/staging/build-2/data", reason::kStagedFileSizeMismatch, "a2"},
+      {"/replacements/1/size", 6, Reason::staged_file_size_mismatch},
+      {"/replacements/1/staged_path", "@/staging/build-2/missing", Reason::staged_file_size_mismatch},
+      {"/replacements/1/staged_path", "@/staging/build-2/data", Reason::staged_file_size_mismatch},
       {"/replacements/1", {{"path", "data/maps/town.bin"}, {"staged_path", "@/staging/build-2/data"}, {"size", 0},
-                           {"sha256", ""}}, reason::kStagedFileSizeMismatch, "a2"},
-      {"/replacements/1/sha256", std::string(64, '0'), reason::kStagedFileHashMismatch, "a2"},
-      {"/manifest/files", json::array({{{"path", "../x"}}}), reason::kInvalidUpdateManifest, "a2"},
+                           {"sha256", ""}}, Reason::staged_file_size_mismatch},
+      {"/replacements/1/sha256", std::string(64, '0'), Reason::staged_file_hash_mismatch},
   };
   for (const auto& c : cases) {
     Update update;
     std::string text = c.value.dump();
     const std::string data = json(testing::utf8(update.data_dir)).dump();
     for (std::size_t at; (at = text.find("\"@")) != std::string::npos;) text.replace(at, 2, data.substr(0, data.size() - 1));
-    const json value = json::parse(text);
-    update.state[json::json_pointer(c.pointer)] = value;
+    update.state[json::json_pointer(c.pointer)] = json::parse(text);
     update.write_state();
     const Tree before = testing::snapshot(update.temp.path());
-    std::string reason;
-    ApplyFailure failure;
-    EXPECT_FALSE(apply_update(update.state_path, reason, &failure));
-    EXPECT_EQ(reason, c.reason) << c.pointer;
-    const std::string place = c.pointer.rfind("/manifest", 0) == 0
-                                  ? "/manifest"
-                                  : c.pointer.substr(0, c.pointer.find('/', c.pointer.find('/', 1) + 1));
-    const json& entry = update.state[json::json_pointer(place)];
-    EXPECT_EQ(failure.place + "|" + failure.path,
-              place + "|" + (place[1] == 'd' ? entry : place[1] == 'r' ? entry.at("path") : json("")).get<std::string>());
+    const std::optional<ApplyError> error = apply_update(update.state_path);
+    ASSERT_TRUE(error) << c.pointer;
+    EXPECT_EQ(error->reason, c.reason) << c.pointer;
+    EXPECT_EQ(error->place + "|" + error->path, "/replacements/1|" + update.state["replacements"][1]["path"].get<std::string>());
     const Tree after = testing::snapshot(update.temp.path());
     EXPECT_EQ(update.lost_files(before, after), "") << c.pointer;
-    EXPECT_EQ(after.at(R + "data/a.bin"), c.a_bin) << c.pointer;
-    EXPECT_EQ(after.at(R + "data/maps/town.bin"), c.reason == reason::kInvalidUpdateManifest ? "town2" : "town1");
+    EXPECT_EQ(after.at(R + "data/a.bin"), "a2") << c.pointer;
+    EXPECT_EQ(after.at(R + "data/maps/town.bin"), "town1");
     EXPECT_EQ(after.at(R + ".korvanta/update-state.json"), update.state.dump(2)) << c.pointer;
     EXPECT_EQ(after.count(R + ".korvanta/build-manifest.json"), 0u) << c.pointer;
   }
@@ -150,8 +138,7 @@ TEST(Apply, ADeletionOfAReplacedFileInAnotherSpellingKeepsTheOriginal) {
     install.replace(L"broken.bin", "x");
     install.state["replacements"][1]["sha256"] = std::string(64, '0');
     install.write_state();
-    std::string reason;
-    for (int run = 0; run < 2; ++run) EXPECT_FALSE(apply_update(install.state_path, reason));
+    for (int run = 0; run < 2; ++run) EXPECT_TRUE(apply_update(install.state_path));
     EXPECT_EQ(testing::content(install.backup_path(L"\u00e9t\u00e9.pak")), "original") << testing::utf8(spelling);
   }
 }
@@ -170,17 +157,17 @@ TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
                            held(update.installed_path(L"data\\a.bin"), FILE_SHARE_READ, 1500),
                            held(update.staged_path(L"data\\maps\\town.bin"), 0, 1500),
                            held(update.state_path, 0, 1500)};
-  std::string reason;
-  EXPECT_TRUE(apply_update(update.state_path, reason)) << reason;
+  const std::optional<ApplyError> error = apply_update(update.state_path);
+  EXPECT_FALSE(error) << error->reason_text();
   EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
   for (std::thread& holder : holders) holder.join();
 
   const std::wstring town = L"data\\maps\\town.bin";
   std::thread forever = held(other.installed_path(town), FILE_SHARE_READ, 12000);  // past every retry
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(apply_update(other.state_path, reason));
+  const std::optional<ApplyError> held_for_good = apply_update(other.state_path);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-  EXPECT_EQ(reason, platform::os_error_text(platform::make_os_error(ERROR_SHARING_VIOLATION)));
+  EXPECT_EQ(held_for_good.value().reason_text(), platform::os_error_text(platform::make_os_error(ERROR_SHARING_VIOLATION)));
   EXPECT_EQ(testing::content(other.installed_path(town)), "town1");
   EXPECT_EQ(testing::content(other.backup_path(town)), "town1");
   forever.join();
@@ -198,8 +185,7 @@ TEST(Apply, ALinkToAReplacedFileIsDeletedItself) {
   install.remove(L"link.pak");
   install.replace(L"a.pak", "new");
   install.write_state();
-  std::string reason;
-  ASSERT_TRUE(apply_update(install.state_path, reason)) << reason;
+  ASSERT_FALSE(apply_update(install.state_path));
   EXPECT_FALSE(std::filesystem::is_symlink(platform::fs_path(install.installed_path(L"link.pak"))));
   EXPECT_EQ(testing::content(install.backup_path(L"a.pak")), "original");
 }
@@ -225,28 +211,32 @@ class FaultyFileSystem : public PlatformFileSystem {
       for (const json& entry : state["replacements"]) held_.insert(testing::wide(entry["staged_path"]));
   }
   int calls = 0;
+  // The failure of the k-th call; those after it, failing from then on, fail
+  // with another error, which a report of the failure must never give.
   static std::error_code injected() { return platform::make_os_error(5); }  // EIO; ERROR_ACCESS_DENIED on Windows
+  static std::error_code later() { return platform::make_os_error(9); }     // EBADF; ERROR_INVALID_BLOCK
 
   platform::FileStatus status(Path p, std::error_code& e) override {
-    return hit() ? (e = injected(), platform::FileStatus{}) : Real::status(p, e);
+    return hit() ? (e = error(), platform::FileStatus{}) : Real::status(p, e);
   }
-  std::error_code create_directories(Path p) override { return hit() ? injected() : Real::create_directories(p); }
-  std::error_code rename(Path a, Path b) override { return hit() || held_.count(a) ? injected() : Real::rename(a, b); }
-  std::error_code remove(Path p) override { return hit() ? injected() : Real::remove(p); }
-  std::error_code remove_all(Path p) override { return hit() ? injected() : Real::remove_all(p); }
+  std::error_code create_directories(Path p) override { return hit() ? error() : Real::create_directories(p); }
+  std::error_code rename(Path a, Path b) override { return hit() ? error() : held_.count(a) ? injected() : Real::rename(a, b); }
+  std::error_code remove(Path p) override { return hit() ? error() : Real::remove(p); }
+  std::error_code remove_all(Path p) override { return hit() ? error() : Real::remove_all(p); }
   std::error_code copy_file(Path from, Path to) override {
     if (fault_ == Fault::stop_copying && calls + 1 == at_) testing::write_file(to, content(from).substr(0, 1));
-    return hit() ? injected() : Real::copy_file(from, to);
+    return hit() ? error() : Real::copy_file(from, to);
   }
-  std::string sha256_file_hex(Path p) override {
-    return hit() ? throw std::runtime_error(reason::kFailedToOpenFile) : Real::sha256_file_hex(p);
+  std::string sha256_file_hex(Path p, std::error_code& e) override {
+    return hit() ? (e = error(), "") : Real::sha256_file_hex(p, e);
   }
-  bool write_build_manifest(Path p, const BuildManifest& manifest, std::string* reason) override {
-    return hit() ? (*reason = reason::kFailedToOpenFile, false) : Real::write_build_manifest(p, manifest, reason);
+  std::optional<WriteFailure> write_build_manifest(Path p, const BuildManifest& manifest) override {
+    return hit() ? WriteFailure{WriteFailure::Step::create, error(), ""} : Real::write_build_manifest(p, manifest);
   }
 
  private:
   static std::string content(Path path) { return testing::content(path).value_or(""); }
+  std::error_code error() const { return calls == at_ ? injected() : later(); }
   bool hit() {
     ++calls;
     if (fault_ == Fault::fail_from_then_on) return calls >= at_;
@@ -265,8 +255,7 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
   for (const Fault fault : {Fault::fail_once, Fault::fail_from_then_on, Fault::stop, Fault::stop_copying}) {
     Update whole;
     FaultyFileSystem counting(1 << 30, fault, whole.state);  // never reaches its fault
-    std::string reason;
-    ASSERT_TRUE(apply_update_with(whole.state_path, reason, counting)) << reason;
+    ASSERT_FALSE(apply_update_with(whole.state_path, counting));
     const Tree installed = testing::snapshot(whole.temp.path());
     EXPECT_EQ(files_of(installed), kInstalledAfter);
     EXPECT_EQ(installed.count(R + ".korvanta/backup/build-1/never"), 0u);
@@ -276,15 +265,20 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
       const Tree before = testing::snapshot(update.temp.path());
       FaultyFileSystem file_system(k, fault, update.state);
       // A stop unwinds like an unknown exception: nothing runs after it.
-      ApplyFailure failure;
-      const bool applied = apply_update_with(update.state_path, reason, file_system, &failure);
+      const std::optional<ApplyError> error = apply_update_with(update.state_path, file_system);
       const std::string context = "fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(k);
       EXPECT_EQ(update.lost_files(before, testing::snapshot(update.temp.path())), "") << context;
-      if (applied) continue;  // only the clean-up failed
+      if (!error) continue;  // only the clean-up failed
       if (fault == Fault::fail_once || fault == Fault::fail_from_then_on) {
-        const bool from_the_system = reason == platform::os_error_text(FaultyFileSystem::injected());
-        EXPECT_TRUE(from_the_system || reason == reason::kFailedToOpenFile) << context << ": " << reason;
-        EXPECT_EQ(failure.system_error, from_the_system ? FaultyFileSystem::injected().value() : 0) << context;
+        // The error of a call that failed (after a failure the engine may
+        // tolerate, a later one), with its own message.
+        EXPECT_TRUE(error->system == FaultyFileSystem::injected() ||
+                    (fault == Fault::fail_from_then_on && error->system == FaultyFileSystem::later()))
+            << context << ": " << error->reason_text();
+        EXPECT_TRUE(error->reason == Reason::system_message || error->reason == Reason::failed_to_open_file) << context;
+        if (error->reason == Reason::system_message) {
+          EXPECT_EQ(error->reason_text(), platform::os_error_text(error->system)) << context;
+        }
         EXPECT_EQ(testing::content(update.state_path), update.state.dump(2)) << context;
         EXPECT_FALSE(testing::content(update.manifest)) << context;
       }
@@ -292,7 +286,8 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
       // A file new in this build, copied into place by a run stopped before
       // its staged file was removed, looks to the second run like the
       // player's own: it is backed up like one.
-      EXPECT_TRUE(apply_update(update.state_path, reason)) << context << ", run again: " << reason;
+      const std::optional<ApplyError> again = apply_update(update.state_path);
+      EXPECT_FALSE(again) << context << ", run again: " << again->reason_text();
       Tree after = files_of(testing::snapshot(update.temp.path()));
       if (const auto c = after.find(R + ".korvanta/backup/build-1/new/deep/c.bin");
           fault == Fault::stop_copying && c != after.end() && c->second == "c2")

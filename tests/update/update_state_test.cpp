@@ -7,10 +7,13 @@
 
 #include <cwctype>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "platform/lock_file.h"
 #include "support/test_support.h"
 #include "update/apply.h"
-#include "update/reason_codes.h"
 
 namespace korvanta {
 namespace {
@@ -30,37 +33,55 @@ struct Sample : testing::Installation {
   std::string apply_text(const std::string& text, const std::wstring& path) {
     testing::write_file(path, text);
     const testing::Tree before = testing::snapshot(temp.path());
-    std::string reason;
-    if (apply_update(path, reason, &failure)) return "";
-    EXPECT_EQ(testing::snapshot(temp.path()), before) << reason << " changed files";
-    return reason;
+    const std::optional<ApplyError> error = apply_update(path);
+    if (!error) return "";
+    failure = *error;
+    EXPECT_EQ(testing::snapshot(temp.path()), before) << failure.reason_text() << " changed files";
+    return failure.reason_text();
   }
-  ApplyFailure failure;  // of the last refusal
+  ApplyError failure;  // of the last refusal
   std::string apply_text(const std::string& text) { return apply_text(text, state_path); }
 };
 
 std::string nested(std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); }
 
+std::string code(Reason reason) { return std::string(reason_code(reason)); }
+
+// Every refusal that the state file alone decides, among them each entry's
+// path and the plan's rules (nothing may lead into the data directory, no
+// staged file may be named twice), and the manifest.
 TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
   Sample sample;
   const std::string data = utf8(sample.data_dir);
+  json twice = sample.state["replacements"][0];  // another spelling of the same staged file
+  twice["path"] = "b.txt";
+  twice["staged_path"] = data + "/STAGING/build-2/./a.txt";
   // Pointer and value; a discarded value erases the key.
-  std::vector<std::tuple<std::string, json, const char*>> edits = {
-      {"/install_root", utf8(sample.temp.path()), reason::kInstallRootMismatch},
-      {"/install_root", "", reason::kInstallRootMismatch},
-      {"/manifest_path", utf8(sample.root) + "/build-manifest.json", reason::kManifestPathOutsideInstall},
-      {"/manifest_path", "", reason::kManifestPathOutsideInstall},
-      {"/manifest_path", utf8(sample.manifest) + "/", reason::kManifestPathOutsideInstall},
-      {"/manifest_path", utf8(sample.manifest) + "\\.", reason::kManifestPathOutsideInstall},
-      {"/backup_root", data, reason::kBackupRootOutsideInstall},
-      {"/backup_root", data + "/backup2", reason::kBackupRootOutsideInstall},
-      {"/backup_root", "", reason::kBackupRootOutsideInstall},
-      {"/staging_root", data + "/backup", reason::kStagingRootOutsideInstall},
-      {"/staging_root", data + "/staging/../x", reason::kStagingRootOutsideInstall},
-      {"/replacements/0", "a.txt", reason::kInvalidUpdateState},
+  std::vector<std::tuple<std::string, json, Reason>> edits = {
+      {"/install_root", utf8(sample.temp.path()), Reason::install_root_mismatch},
+      {"/install_root", "", Reason::install_root_mismatch},
+      {"/manifest_path", utf8(sample.root) + "/build-manifest.json", Reason::manifest_path_outside_install},
+      {"/manifest_path", "", Reason::manifest_path_outside_install},
+      {"/manifest_path", utf8(sample.manifest) + "/", Reason::manifest_path_outside_install},
+      {"/manifest_path", utf8(sample.manifest) + "\\.", Reason::manifest_path_outside_install},
+      {"/backup_root", data, Reason::backup_root_outside_install},
+      {"/backup_root", data + "/backup2", Reason::backup_root_outside_install},
+      {"/backup_root", "", Reason::backup_root_outside_install},
+      {"/staging_root", data + "/backup", Reason::staging_root_outside_install},
+      {"/staging_root", data + "/staging/../x", Reason::staging_root_outside_install},
+      {"/replacements/0", "a.txt", Reason::invalid_update_state},
+      {"/deletions/1", "../x", Reason::invalid_deletion_path},
+      {"/deletions/1", ".Korvanta\\update-state.json", Reason::deletion_in_data_directory},
+      {"/deletions/1", ".korvanta:stream", Reason::deletion_in_data_directory},
+      {"/replacements/0/path", "docs/nul.txt", Reason::invalid_replacement_path},
+      {"/replacements/0/path", ".KORVANTA/staging/build-2/a.txt", Reason::replacement_in_data_directory},
+      {"/replacements/0/staged_path", data + "/backup/a.txt", Reason::staged_file_outside_staging_root},
+      {"/replacements/1", twice, Reason::staged_file_listed_twice},
+      {"/manifest/files", json::array({{{"path", "../x"}}}), Reason::invalid_update_manifest},
+      {"/manifest/id", 2, Reason::invalid_update_manifest},
   };
   const auto refused = [&](const std::string& pointer, const json& value) {
-    edits.emplace_back(pointer, value, reason::kInvalidUpdateState);
+    edits.emplace_back(pointer, value, Reason::invalid_update_state);
   };
   for (const char* key : {"/install_root", "/manifest_path", "/backup_root", "/staging_root", "/deletions",
                           "/replacements", "/manifest", "/replacements/0/path", "/replacements/0/staged_path",
@@ -74,6 +95,12 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
   for (const char* list : {"/deletions", "/replacements"})
     for (const json& wrong : {json(1), json("x"), json::object(), json::array({1})}) refused(list, wrong);
   for (const json& wrong : {json(nullptr), json::array(), json("x")}) refused("/manifest", wrong);
+#ifdef _WIN32
+  std::wstring short_name(MAX_PATH, L'\0');  // of the data directory, as Windows makes one
+  short_name.resize(GetShortPathNameW(sample.data_dir.c_str(), short_name.data(), MAX_PATH));
+  edits.emplace_back("/deletions/1", utf8(short_name.substr(short_name.rfind(L'\\') + 1)) + "/update-state.json",
+                     Reason::deletion_in_data_directory);
+#endif
   for (const auto& [pointer, value, expected] : edits) {
     json state = sample.state;
     const json::json_pointer at(pointer);
@@ -81,10 +108,25 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
       state.at(at.parent_pointer()).erase(at.back());
     else
       state[at] = value;
-    EXPECT_EQ(sample.apply_text(state.dump()), expected) << pointer << " = " << value.dump();
-    EXPECT_EQ(sample.failure.place, value == json::array({1}) ? pointer + "/0" : pointer);
+    EXPECT_EQ(sample.apply_text(state.dump()), code(expected)) << pointer << " = " << value.dump();
+    // A refusal names the key, the first value of the wrong shape, or the
+    // entry with its path.
+    const std::size_t second = pointer.find('/', 1);
+    const std::string entry = second == std::string::npos ? pointer : pointer.substr(0, pointer.find('/', second + 1));
+    if (expected == Reason::invalid_update_state) {
+      EXPECT_EQ(sample.failure.place, value == json::array({1}) ? pointer + "/0" : pointer);
+    } else if (pointer.starts_with("/manifest/")) {
+      EXPECT_EQ(sample.failure.place, "/manifest");
+    } else {
+      EXPECT_EQ(sample.failure.place, entry);
+      const json& named = state[json::json_pointer(entry)];
+      if (second != std::string::npos) {
+        EXPECT_EQ(sample.failure.path, named.is_object() ? named["path"] : named);
+      }
+    }
   }
-  for (const char* text : {"[]", "\"x\"", "1"}) EXPECT_EQ(sample.apply_text(text), reason::kInvalidUpdateState);
+  for (const char* text : {"[]", "\"x\"", "1"})
+    EXPECT_EQ(sample.apply_text(text), code(Reason::invalid_update_state));
   EXPECT_EQ(sample.failure.place, kStateFilePlace);
 
   const std::string good = sample.state.dump();
@@ -93,22 +135,21 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
   for (const std::string& text : {std::string(), good.substr(0, good.size() - 1), "// c\n" + good,
                                   good.substr(0, good.size() - 1) + ",}", std::string("{\"id\": \"\xC3\x28\"}"),
                                   deep.dump(), nested(100000)})
-    EXPECT_EQ(sample.apply_text(text), reason::kFailedToLoadUpdateState) << text.substr(0, 40);
+    EXPECT_EQ(sample.apply_text(text), code(Reason::failed_to_load_update_state)) << text.substr(0, 40);
 
   for (const wchar_t* wrong : {L"\\update-state.json", L"\\korvanta\\update-state.json"})
-    EXPECT_EQ(sample.apply_text(good, sample.root + wrong), reason::kInvalidUpdateStateLocation);
+    EXPECT_EQ(sample.apply_text(good, sample.root + wrong), code(Reason::invalid_update_state_location));
   {
     platform::LockFile other_updater;
     ASSERT_FALSE(other_updater.acquire(sample.data_dir + L"\\updater.lock"));
-    EXPECT_EQ(sample.apply_text("not read while another updater works"), reason::kUpdateAlreadyRunning);
+    EXPECT_EQ(sample.apply_text("not read while another updater works"), code(Reason::update_already_running));
     EXPECT_EQ(sample.failure.place, kStateFilePlace);
   }
   testing::write_file(sample.data_dir + L"\\updater.lock\\in the way", "");  // no lock to take: no update
   EXPECT_NE(sample.apply_text(good), "");
-  EXPECT_NE(sample.failure.system_error, 0);
-  std::string reason;
-  EXPECT_FALSE(apply_update(sample.temp / L"Other\\.korvanta\\update-state.json", reason));
-  EXPECT_EQ(reason, reason::kFailedToLoadUpdateState);
+  EXPECT_NE(sample.failure.windows_error(), 0);
+  EXPECT_EQ(apply_update(sample.temp / L"Other\\.korvanta\\update-state.json").value().reason,
+            Reason::failed_to_load_update_state);
 }
 
 // Forward slashes, "." segments and trailing separators in the directories;

@@ -1,0 +1,60 @@
+#pragma once
+// The update as the apply engine carries it out: what the state file asks
+// for, every path checked and in its normal form, read once before anything
+// changes. Nothing in the engine reads the state file's JSON after it.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "manifest/build_manifest.h"
+#include "update/apply_error.h"
+
+namespace korvanta {
+
+class ApplyFileSystem;
+
+// An entry's relative path: the normal form the engine joins to a root, and
+// the text the state file gives, which the failure line quotes. `given` is
+// left empty when it is the normal form itself (nearly always).
+struct EntryPath {
+  std::string path;  // normalize_relative_path form, "/" separators
+  std::string given;
+  const std::string& as_given() const { return given.empty() ? path : given; }
+};
+
+struct Deletion : EntryPath {};
+
+struct Replacement : EntryPath {
+  std::wstring staged_path;  // "staged_path" widened from UTF-8; inside the staging root
+  std::uint64_t size = 0;    // json_to_u64 of "size"
+  std::string sha256;        // "sha256" with its ASCII letters lowered
+};
+
+struct UpdatePlan {
+  std::wstring state_file;  // the given path, absolute and lexically normal
+  std::wstring data_dir;    // its parent: the installation's ".korvanta"
+  std::wstring install_root;  // parent of data_dir (not the key's string)
+  std::wstring manifest_path;
+  std::wstring backup_root;
+  std::wstring staging_root;
+  std::vector<Deletion> deletions;        // in the state file's order
+  std::vector<Replacement> replacements;  // in the state file's order
+  BuildManifest manifest;                 // the new build's, to write once every file is in place
+};
+
+// The place of an entry in the state file, for the failure line.
+std::string deletion_place(std::size_t index);
+std::string replacement_place(std::size_t index);
+
+// The rules about the plan as a whole, checked before the first change; the
+// first entry, deletions before replacements, that breaks one:
+// deletion_in_data_directory and replacement_in_data_directory for a path
+// whose first part names the data directory (".korvanta" in any ASCII letter
+// case, a stream of it ".korvanta:x", or, asked of the file system, a short
+// name of it); staged_file_listed_twice for a replacement whose staged file
+// an earlier one names too (the comparison of paths by text). Nothing when
+// the plan keeps them all. Changes nothing.
+std::optional<ApplyError> check_update_plan(const UpdatePlan& plan, ApplyFileSystem& file_system);
+
+}  // namespace korvanta
