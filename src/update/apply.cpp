@@ -12,6 +12,7 @@
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "update/apply_file_system.h"
+#include "update/apply_progress.h"
 #include "update/staged_file.h"
 #include "update/update_plan.h"
 #include "update/update_state.h"
@@ -89,7 +90,8 @@ Outcome backup_before_delete(ApplyFileSystem& fs, const UpdatePlan& plan, const 
   return std::nullopt;
 }
 
-Outcome replace_file(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement) {
+Outcome replace_file(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement,
+                     const HashProgress& hashed) {
   const std::wstring target = join_relative(plan.install_root, replacement.path);
   const std::wstring backup = join_relative(plan.backup_root, replacement.path);
   platform::FileStatus status;
@@ -109,7 +111,7 @@ Outcome replace_file(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacem
     // put it over the player's original.
     platform::FileStatus backed_up;
     if (auto error = status_of(fs, backup, backed_up)) return error;
-    if (backed_up.exists && holds_announced_content(fs, target, replacement)) return std::nullopt;
+    if (backed_up.exists && holds_announced_content(fs, target, replacement, hashed)) return std::nullopt;
     if (auto error = move_file(fs, target, backup)) return error;
   }
   Outcome installed = install_staged_file(fs, replacement.staged_path, target);
@@ -170,7 +172,7 @@ ApplyError at(ApplyError error, const Where& where) {
   return error;
 }
 
-Outcome apply_deletions(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where) {
+Outcome apply_deletions(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where, ProgressMeter& meter) {
   // A file that is also replaced is left to its replacement, which moves the
   // installed file into the backup root itself. Deleting it first would copy
   // whatever is installed over that backup: after an interrupted run, when
@@ -180,6 +182,7 @@ Outcome apply_deletions(ApplyFileSystem& fs, const UpdatePlan& plan, Where& wher
   for (std::size_t i = 0; i < plan.deletions.size(); ++i) {
     const Deletion& deletion = plan.deletions[i];
     where.enter(deletion_place(i), deletion);
+    meter.enter(deletion.path, 0);
     if (replaced.contain(deletion.path)) continue;
     Outcome error = backup_before_delete(fs, plan, deletion.path);
     if (!error)
@@ -189,21 +192,25 @@ Outcome apply_deletions(ApplyFileSystem& fs, const UpdatePlan& plan, Where& wher
   return std::nullopt;
 }
 
-Outcome apply_replacement(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement) {
+Outcome apply_replacement(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement,
+                          const HashProgress& hashed) {
   bool missing = false;
-  Outcome error = verify_staged_file(fs, replacement, &missing);
+  Outcome error = verify_staged_file(fs, replacement, &missing, hashed);
   // The staged file is gone and its new version installed: an earlier run
   // of this update got this far before it was interrupted.
-  if (error && missing && holds_announced_content(fs, join_relative(plan.install_root, replacement.path), replacement))
+  if (error && missing &&
+      holds_announced_content(fs, join_relative(plan.install_root, replacement.path), replacement, hashed))
     return std::nullopt;
   if (error) return error;
-  return replace_file(fs, plan, replacement);
+  return replace_file(fs, plan, replacement, hashed);
 }
 
-Outcome apply_replacements(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where) {
+Outcome apply_replacements(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where, ProgressMeter& meter) {
   for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
     where.enter(replacement_place(i), plan.replacements[i]);
-    if (auto error = apply_replacement(fs, plan, plan.replacements[i])) return at(std::move(*error), where);
+    meter.enter(plan.replacements[i].path, plan.replacements[i].size);
+    if (auto error = apply_replacement(fs, plan, plan.replacements[i], meter.hashed()))
+      return at(std::move(*error), where);
   }
   return std::nullopt;
 }
@@ -234,7 +241,7 @@ void clean_up(ApplyFileSystem& fs, const UpdatePlan& plan) {
   fs.remove(plan.state_file);
 }
 
-Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where) {
+Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where, ProgressMeter& meter) {
   UpdatePlan plan;
   if (auto error = locate_update_state(state_path, plan)) return error;
   // One updater at a time in an installation: two would back up and install
@@ -252,8 +259,10 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where)
     return refused;
   }
   if (auto error = load_update_plan(state_path, plan, fs)) return error;
-  if (auto error = apply_deletions(fs, plan, where)) return error;
-  if (auto error = apply_replacements(fs, plan, where)) return error;
+  meter.plan(plan);
+  if (auto error = apply_deletions(fs, plan, where, meter)) return error;
+  if (auto error = apply_replacements(fs, plan, where, meter)) return error;
+  meter.finish();
   where = {std::string(kManifestPlace), {}};
   if (auto failed = fs.write_build_manifest(plan.manifest_path, plan.manifest)) return manifest_failure(*failed);
   where = {"clean-up", {}};
@@ -263,10 +272,12 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where)
 
 }  // namespace
 
-std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system) {
+std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system,
+                                            ApplyProgress* progress) {
   Where where;
   try {
-    return apply(state_path, file_system, where);
+    ProgressMeter meter(progress);
+    return apply(state_path, file_system, where, meter);
   } catch (const std::exception& e) {
     ApplyError error = at(failure(Reason::own_message), where);
     error.message = e.what();
@@ -276,9 +287,9 @@ std::optional<ApplyError> apply_update_with(const std::wstring& state_path, Appl
   }
 }
 
-std::optional<ApplyError> apply_update(const std::wstring& state_path) {
+std::optional<ApplyError> apply_update(const std::wstring& state_path, ApplyProgress* progress) {
   PlatformFileSystem file_system;
-  return apply_update_with(state_path, file_system);
+  return apply_update_with(state_path, file_system, progress);
 }
 
 }  // namespace korvanta

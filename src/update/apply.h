@@ -7,6 +7,7 @@
 namespace korvanta {
 
 class ApplyFileSystem;
+class ApplyProgress;
 
 // Installs the update described by the state file at state_path (as given on
 // the command line). Nothing when the update has been installed; otherwise
@@ -19,9 +20,13 @@ class ApplyFileSystem;
 // replacement moved there). A failure stops at once and undoes nothing
 // already completed; the state file and the staging root then stay for the
 // launcher.
-std::optional<ApplyError> apply_update(const std::wstring& state_path);
+//
+// progress, when given, hears where the apply is as it goes (see
+// ApplyProgress), including the waits for files other programs hold.
+std::optional<ApplyError> apply_update(const std::wstring& state_path, ApplyProgress* progress = nullptr);
 
 // apply_update on the given file system (tests inject failures through it).
-std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system);
+std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system,
+                                            ApplyProgress* progress = nullptr);
 
 }  // namespace korvanta

@@ -29,8 +29,9 @@ std::error_code PlatformFileSystem::remove(const std::wstring& path) { return pl
 
 std::error_code PlatformFileSystem::remove_all(const std::wstring& path) { return platform::remove_all(path); }
 
-std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path, std::error_code& error) {
-  return korvanta::sha256_file_hex(path, error);
+std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path, std::error_code& error,
+                                                const HashProgress& progress) {
+  return korvanta::sha256_file_hex(path, error, progress);
 }
 
 std::optional<WriteFailure> PlatformFileSystem::write_build_manifest(const std::wstring& path,

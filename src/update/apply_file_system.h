@@ -9,6 +9,7 @@
 
 #include "manifest/build_manifest.h"
 #include "manifest/manifest_writer.h"
+#include "manifest/sha256.h"
 #include "platform/file_system.h"
 
 namespace korvanta {
@@ -33,8 +34,9 @@ class ApplyFileSystem {
   // Removes a directory tree without following links out of it.
   virtual std::error_code remove_all(const std::wstring& path) = 0;
   // SHA-256 as 64 lower-case hex digits; "" with error set when the file
-  // cannot be opened.
-  virtual std::string sha256_file_hex(const std::wstring& path, std::error_code& error) = 0;
+  // cannot be opened. progress, when set, hears the bytes read so far.
+  virtual std::string sha256_file_hex(const std::wstring& path, std::error_code& error,
+                                      const HashProgress& progress) = 0;
   // write_build_manifest's contract: what failed, or nothing.
   virtual std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) = 0;
 };
@@ -49,7 +51,7 @@ class PlatformFileSystem : public ApplyFileSystem {
   std::error_code copy_file(const std::wstring& from, const std::wstring& to) override;
   std::error_code remove(const std::wstring& path) override;
   std::error_code remove_all(const std::wstring& path) override;
-  std::string sha256_file_hex(const std::wstring& path, std::error_code& error) override;
+  std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress) override;
   std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) override;
 };
 

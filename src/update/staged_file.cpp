@@ -13,11 +13,11 @@ namespace {
 enum class Content { absent, wrong_size, unreadable, wrong_hash, announced };
 
 Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement,
-                        std::error_code& error) {
+                        std::error_code& error, const HashProgress& progress) {
   const platform::FileStatus status = file_system.status(path, error);
   if (error || !status.exists) return Content::absent;
   if (status.is_directory || status.size != replacement.size) return Content::wrong_size;
-  const std::string digest = file_system.sha256_file_hex(path, error);
+  const std::string digest = file_system.sha256_file_hex(path, error, progress);
   // Found with the right size a moment ago, yet it cannot be opened: held
   // without read sharing, or access refused.
   if (error) return Content::unreadable;
@@ -27,9 +27,9 @@ Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, 
 }  // namespace
 
 std::optional<ApplyError> verify_staged_file(ApplyFileSystem& file_system, const Replacement& replacement,
-                                             bool* missing) {
+                                             bool* missing, const HashProgress& progress) {
   std::error_code error;
-  switch (compare_content(file_system, replacement.staged_path, replacement, error)) {
+  switch (compare_content(file_system, replacement.staged_path, replacement, error, progress)) {
     case Content::absent:
       if (error) return system_failure(error);
       if (missing != nullptr) *missing = true;
@@ -46,9 +46,10 @@ std::optional<ApplyError> verify_staged_file(ApplyFileSystem& file_system, const
   return std::nullopt;
 }
 
-bool holds_announced_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement) {
+bool holds_announced_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement,
+                             const HashProgress& progress) {
   std::error_code error;
-  return compare_content(file_system, path, replacement, error) == Content::announced;
+  return compare_content(file_system, path, replacement, error, progress) == Content::announced;
 }
 
 }  // namespace korvanta
