@@ -1,9 +1,11 @@
 #include "app/run.h"
 
+#include <chrono>
 #include <optional>
 
 #include <nlohmann/json.hpp>
 
+#include "app/install_progress.h"
 #include "app/options.h"
 #include "app/restart.h"
 #include "log/run_log.h"
@@ -40,6 +42,14 @@ constexpr unsigned kCompletePauseMs = 500;
 
 void report(RunLog& log, const Phase& phase) { log.set_status(phase.badge, phase.title, phase.detail); }
 
+ProgressStatus status_of(const Phase& phase) {
+  ProgressStatus status;
+  status.badge = phase.badge;
+  status.title = phase.title;
+  status.detail = phase.detail;
+  return status;
+}
+
 ApplyError failure_with_message(const char* message) {
   ApplyError error = failure(Reason::own_message);
   error.message = message;
@@ -59,9 +69,11 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
     services.wait_for_process(options.parent_pid);
 
   report(log, installing_phase());
+  // Without a window the apply tells nobody, and pays nothing for it.
+  InstallProgress progress(log, status_of(installing_phase()), services.now_ms);
   std::optional<ApplyError> failure;
   try {
-    failure = services.apply_update(options.state_path);
+    failure = services.apply_update(options.state_path, log.has_window() ? &progress : nullptr);
   } catch (const std::exception& e) {
     failure = failure_with_message(e.what());
   } catch (...) {
@@ -109,9 +121,15 @@ RunServices default_services() {
   services.run_preview = run_preview;
   services.make_window = default_window_factory();
   services.wait_for_process = platform::wait_for_process_exit;
-  services.apply_update = [](const std::wstring& state_path) { return apply_update(state_path); };
+  services.apply_update = [](const std::wstring& state_path, ApplyProgress* progress) {
+    return apply_update(state_path, progress);
+  };
   services.restart_launcher = restart_launcher;
   services.sleep = platform::sleep_milliseconds;
+  services.now_ms = [] {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  };
   return services;
 }
 

@@ -9,6 +9,7 @@
 
 #include "ui/progress_status.h"
 #include "update/apply.h"
+#include "update/apply_progress.h"
 
 namespace korvanta {
 
@@ -24,9 +25,11 @@ struct RunServices {
   std::function<int(const std::wstring& product_name)> run_preview;
   WindowFactory make_window;
   std::function<void(std::uint32_t pid)> wait_for_process;
-  std::function<std::optional<ApplyError>(const std::wstring& state_path)> apply_update;
+  // progress: the window's, or null when there is no window.
+  std::function<std::optional<ApplyError>(const std::wstring& state_path, ApplyProgress* progress)> apply_update;
   std::function<bool(const std::wstring& path, const std::vector<std::wstring>& args)> restart_launcher;
   std::function<void(unsigned milliseconds)> sleep;
+  std::function<std::uint64_t()> now_ms;  // a steady clock
 };
 
 // The line the log gets just before "Apply failed: ", saying where:
@@ -37,7 +40,8 @@ struct RunServices {
 inline constexpr std::string_view kFailedEntryPrefix = "Failed entry: ";
 std::string failed_entry_line(const ApplyError& failure);
 
-// The real services: window, process wait, apply engine, restart, sleep.
+// The real services: window, process wait, apply engine, restart, sleep,
+// clock.
 RunServices default_services();
 
 // Parses the options and runs the preview or one update: wait for the

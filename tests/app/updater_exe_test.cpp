@@ -8,6 +8,7 @@
 #include "app/restart.h"
 #include "platform/handle_win32.h"
 #include "support/test_support.h"
+#include "ui/progress_window.h"
 
 namespace korvanta {
 namespace {
@@ -121,6 +122,76 @@ TEST(UpdaterExe, FailuresChangeOnlyWhatTheyShouldAndRestartNothing) {
   EXPECT_EQ(testing::content(install.installed_path(L"readme.txt")), "build 2");
   EXPECT_EQ(testing::log_texts(install.log),
             log_of(install, {"Restarting Project", "Restart failed", "Update installed, but restart failed"}, failed));
+}
+
+// The window's client area as the screen shows it.
+struct Picture {
+  explicit Picture(HWND window) {
+    RECT client{};
+    POINT origin{};
+    GetClientRect(window, &client);
+    ClientToScreen(window, &origin);
+    width = client.right, height = client.bottom;
+    const gdi::WindowDc screen(nullptr);
+    const gdi::MemoryDc memory(screen.get());
+    const gdi::Bitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+    const gdi::Selection selection(memory.get(), bitmap.get());
+    BitBlt(memory.get(), 0, 0, width, height, screen.get(), origin.x, origin.y, SRCCOPY);
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32}};
+    pixels.resize(std::size_t(width) * height);
+    GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+  }
+  COLORREF at(int x, int y) const {
+    const RGBQUAD p = pixels.at(std::size_t(y) * width + x);
+    return RGB(p.rgbRed, p.rgbGreen, p.rgbBlue);
+  }
+  int width = 0, height = 0;
+  std::vector<RGBQUAD> pixels;
+};
+
+// Two moments of one update, each while a scanner holds a staged file: the
+// fill runs from the track's left edge, further the second time, with a
+// percentage beside the detail.
+TEST(UpdaterExe, ShowsTheUpdateGrowInItsWindow) {
+  testing::Installation install;
+  for (const wchar_t* name : {L"a.pak", L"held-1.pak", L"b.pak", L"held-2.pak"}) install.replace(name, "new");
+  install.write_state();
+  std::vector<std::unique_ptr<Started>> scanners;
+  for (const wchar_t* name : {L"held-1.pak", L"held-2.pak"}) {
+    const std::wstring ready = install.temp / (name + std::wstring(L".ready"));
+    scanners.push_back(std::make_unique<Started>(std::vector<std::wstring>{install.staged_path(name), ready, ready + L"!"},
+                                                 L"hold_file"));
+    while (testing::content(ready).value_or("").empty() && scanners.back()->running()) continue;
+  }
+  const Started run({L"--state", install.state_path, L"--show-ui"});
+  HWND window = nullptr;
+  ASSERT_TRUE(testing::eventually([&] { return (window = FindWindowW(kWindowClassName, nullptr)) != nullptr; }));
+  RECT client{};
+  GetClientRect(window, &client);
+  const FrameLayout l = frame_layout(client.right, client.bottom, GetDeviceCaps(gdi::WindowDc(nullptr).get(), LOGPIXELSX));
+  const int bar = (l.track.top + l.track.bottom) / 2, stub = l.margin + scale(8, l.dpi);
+  const auto fill_end = [&](const Picture& p) {
+    int x = l.margin;
+    while (x < l.track.right && p.at(x, bar) == gdi::colour_ref(colours::kAccent)) ++x;
+    return x;
+  };
+  const auto percentage_shown = [&](const Picture& p) {
+    for (int y = l.percentage.top; y < l.percentage.bottom; ++y)
+      for (int x = l.percentage.left; x < l.percentage.right; ++x)
+        if (p.at(x, y) != gdi::colour_ref(colours::kBackground)) return true;
+    return false;
+  };
+  int before = stub;
+  for (const wchar_t* held : {L"held-1.pak", L"held-2.pak"}) {
+    ASSERT_TRUE(testing::eventually([&] {
+      const Picture now(window);
+      const int end = fill_end(now);
+      return now.width > 0 && percentage_shown(now) && end > before && (before = end);
+    })) << testing::utf8(held) << ", after a fill to " << before;
+    testing::write_file(install.temp / (held + std::wstring(L".ready!")), "");
+  }
+  EXPECT_EQ(run.finish(), "exit 0, processes 1");
+  EXPECT_EQ(testing::content(install.installed_path(L"held-2.pak")), "new");
 }
 
 }  // namespace
