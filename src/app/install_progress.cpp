@@ -11,12 +11,13 @@ namespace {
 // The bar's measure of the work, chosen to grow about evenly in time: every
 // byte that a check reads, and for every entry kEntryWork more, about what
 // its file-system calls (status queries, renames, a small backup copy) cost
-// in reading time. Bytes alone would leave the bar standing through
-// thousands of small files and every deletion; entries alone would stand it
-// still through a file of gigabytes. The figures in the detail stay real
-// bytes, so the percentage runs ahead of them while small files go and
+// in reading time: under Wine an entry of a small file took 0.8 ms, in which
+// the hash reads about 600 KiB. Bytes alone would leave the bar standing
+// through thousands of small files and every deletion; entries alone would
+// stand it still through a file of gigabytes. The figures in the detail stay
+// real bytes, so the percentage runs ahead of them while small files go and
 // behind them while a large one does.
-constexpr std::uint64_t kEntryWork = 256 * 1024;
+constexpr std::uint64_t kEntryWork = 512 * 1024;
 
 constexpr std::wstring_view kHeldPrefix = L"Waiting for ";
 constexpr std::wstring_view kHeldSuffix = L", in use by another program";

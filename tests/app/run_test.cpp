@@ -104,7 +104,7 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesAndExitCode) {
 // status at most every 30 ms but for the first, a change to or from a wait's
 // line, the latest before a pause and the end of the last entry; the failed
 // phase after it has no percentage. Without a window the apply hears
-// nothing. Three entries (a deletion, then 1 and 2 MiB) are 3 * 256 KiB +
+// nothing. Three entries (a deletion, then 1 and 2 MiB) are 3 * 512 KiB +
 // 3 MiB of work.
 TEST(Run, ShowsTheApplysProgressOnlyInAWindow) {
   const std::uint64_t MiB = 1 << 20;
@@ -141,9 +141,9 @@ TEST(Run, ShowsTheApplysProgressOnlyInAWindow) {
   }
   EXPECT_EQ(events, (std::vector<std::string>{
       "WAITING", "INSTALLING", "INSTALLING Installing the verified update files 0%",
-      "INSTALLING data\\a.pak  /  1.0 MiB of 3.0 MiB 33%", "INSTALLING data\\b.pak  /  3.0 MiB of 3.0 MiB 93%",
-      "INSTALLING Waiting for data\\b.pak, in use by another program 93%",
-      "INSTALLING data\\b.pak  /  3.0 MiB of 3.0 MiB 93%", "INSTALLING Installing the verified update files 100%",
+      "INSTALLING data\\a.pak  /  1.0 MiB of 3.0 MiB 33%", "INSTALLING data\\b.pak  /  3.0 MiB of 3.0 MiB 88%",
+      "INSTALLING Waiting for data\\b.pak, in use by another program 88%",
+      "INSTALLING data\\b.pak  /  3.0 MiB of 3.0 MiB 88%", "INSTALLING Installing the verified update files 100%",
       "FAILED", "close", "no progress"}));
   const std::tuple<std::uint64_t, std::uint64_t, const wchar_t*> figures[] = {
       {1023, 1023, L"1023 B of 1023 B"}, {1023, 1024, L"0.9 KiB of 1.0 KiB"},
