@@ -125,29 +125,23 @@ TEST(UpdaterExe, FailuresChangeOnlyWhatTheyShouldAndRestartNothing) {
 }
 
 // The window's client area as the screen shows it.
-struct Picture {
-  explicit Picture(HWND window) {
-    RECT client{};
-    POINT origin{};
-    GetClientRect(window, &client);
-    ClientToScreen(window, &origin);
-    width = client.right, height = client.bottom;
-    const gdi::WindowDc screen(nullptr);
-    const gdi::MemoryDc memory(screen.get());
-    const gdi::Bitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
-    const gdi::Selection selection(memory.get(), bitmap.get());
-    BitBlt(memory.get(), 0, 0, width, height, screen.get(), origin.x, origin.y, SRCCOPY);
-    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32}};
-    pixels.resize(std::size_t(width) * height);
-    GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.data(), &info, DIB_RGB_COLORS);
-  }
-  COLORREF at(int x, int y) const {
-    const RGBQUAD p = pixels.at(std::size_t(y) * width + x);
-    return RGB(p.rgbRed, p.rgbGreen, p.rgbBlue);
-  }
-  int width = 0, height = 0;
-  std::vector<RGBQUAD> pixels;
-};
+// The client area (width x height) of a window as the screen shows it, row
+// by row, each pixel 0xRRGGBB; nothing once the window is gone.
+std::vector<std::uint32_t> picture(HWND window, int width, int height) {
+  POINT origin{};
+  std::vector<std::uint32_t> pixels(std::size_t(width) * height);
+  BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32}};
+  const gdi::WindowDc screen(nullptr);
+  const gdi::MemoryDc memory(screen.get());
+  const gdi::Bitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+  if (const gdi::Selection selection(memory.get(), bitmap.get());
+      !ClientToScreen(window, &origin) ||
+      !BitBlt(memory.get(), 0, 0, width, height, screen.get(), origin.x, origin.y, SRCCOPY))
+    return {};
+  GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+  for (std::uint32_t& pixel : pixels) pixel &= 0xffffff;
+  return pixels;
+}
 
 // Two moments of one update, each while a scanner holds a staged file: the
 // fill runs from the track's left edge, further the second time, with a
@@ -157,10 +151,9 @@ TEST(UpdaterExe, ShowsTheUpdateGrowInItsWindow) {
   for (const wchar_t* name : {L"a.pak", L"held-1.pak", L"b.pak", L"held-2.pak"}) install.replace(name, "new");
   install.write_state();
   std::vector<std::unique_ptr<Started>> scanners;
-  for (const wchar_t* name : {L"held-1.pak", L"held-2.pak"}) {
-    const std::wstring ready = install.temp / (name + std::wstring(L".ready"));
-    scanners.push_back(std::make_unique<Started>(std::vector<std::wstring>{install.staged_path(name), ready, ready + L"!"},
-                                                 L"hold_file"));
+  for (const std::wstring name : {L"held-1.pak", L"held-2.pak"}) {
+    const std::wstring ready = install.temp / (name + L".ready");
+    scanners.push_back(std::make_unique<Started>(std::vector{install.staged_path(name), ready, ready + L"!"}, L"hold_file"));
     while (testing::content(ready).value_or("").empty() && scanners.back()->running()) continue;
   }
   const Started run({L"--state", install.state_path, L"--show-ui"});
@@ -168,27 +161,22 @@ TEST(UpdaterExe, ShowsTheUpdateGrowInItsWindow) {
   ASSERT_TRUE(testing::eventually([&] { return (window = FindWindowW(kWindowClassName, nullptr)) != nullptr; }));
   RECT client{};
   GetClientRect(window, &client);
-  const FrameLayout l = frame_layout(client.right, client.bottom, GetDeviceCaps(gdi::WindowDc(nullptr).get(), LOGPIXELSX));
-  const int bar = (l.track.top + l.track.bottom) / 2, stub = l.margin + scale(8, l.dpi);
-  const auto fill_end = [&](const Picture& p) {
-    int x = l.margin;
-    while (x < l.track.right && p.at(x, bar) == gdi::colour_ref(colours::kAccent)) ++x;
-    return x;
-  };
-  const auto percentage_shown = [&](const Picture& p) {
-    for (int y = l.percentage.top; y < l.percentage.bottom; ++y)
-      for (int x = l.percentage.left; x < l.percentage.right; ++x)
-        if (p.at(x, y) != gdi::colour_ref(colours::kBackground)) return true;
-    return false;
-  };
-  int before = stub;
-  for (const wchar_t* held : {L"held-1.pak", L"held-2.pak"}) {
+  const int w = client.right, dpi = GetDeviceCaps(gdi::WindowDc(nullptr).get(), LOGPIXELSX);
+  const FrameLayout l = frame_layout(w, client.bottom, dpi);
+  const auto rgb = [](Colour c) { return std::uint32_t(c.red) << 16 | c.green << 8 | c.blue; };
+  int before = l.margin + scale(8, dpi);  // the stub of 0%
+  for (const std::wstring held : {L"held-1.pak", L"held-2.pak"}) {
     ASSERT_TRUE(testing::eventually([&] {
-      const Picture now(window);
-      const int end = fill_end(now);
-      return now.width > 0 && percentage_shown(now) && end > before && (before = end);
+      const std::vector<std::uint32_t> p = picture(window, w, client.bottom);
+      int end = l.margin;
+      bool percentage = false;
+      while (!p.empty() && end < l.track.right && p[(l.track.top + l.track.bottom) / 2 * w + end] == rgb(colours::kAccent))
+        ++end;
+      for (int y = l.percentage.top; !p.empty() && y < l.percentage.bottom; ++y)
+        for (int x = l.percentage.left; x < l.percentage.right; ++x) percentage |= p[y * w + x] != rgb(colours::kBackground);
+      return percentage && end > before && (before = end);
     })) << testing::utf8(held) << ", after a fill to " << before;
-    testing::write_file(install.temp / (held + std::wstring(L".ready!")), "");
+    testing::write_file(install.temp / (held + L".ready!"), "");
   }
   EXPECT_EQ(run.finish(), "exit 0, processes 1");
   EXPECT_EQ(testing::content(install.installed_path(L"held-2.pak")), "new");
