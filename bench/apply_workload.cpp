@@ -170,6 +170,10 @@ void generate_workload(const fs::path& dir, const WorkloadShape& shape) {
   if (!listing) throw std::runtime_error("cannot write the listing");
 }
 
+fs::path prepare_update(const fs::path& dir, const std::vector<WorkloadFile>& files) {
+  return prepare_work(dir, files).state_file;
+}
+
 std::vector<WorkloadFile> read_workload(const fs::path& dir) {
   std::vector<WorkloadFile> files;
   std::ifstream listing(dir / "listing.tsv", std::ios::binary);

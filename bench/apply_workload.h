@@ -36,6 +36,11 @@ void generate_workload(const std::filesystem::path& dir, const WorkloadShape& sh
 // Nothing when the listing is missing or unreadable.
 std::vector<WorkloadFile> read_workload(const std::filesystem::path& dir);
 
+// A fresh installation and staging root under <dir>/work for one run, made
+// of hard links to the pristine files, and the state file that describes
+// the update; returns the state file's path.
+std::filesystem::path prepare_update(const std::filesystem::path& dir, const std::vector<WorkloadFile>& files);
+
 // Times apply_update against the baseline (hash every staged file, rename it
 // into place) on fresh copies of the workload, taking turns; prints the
 // table and the RESULT lines under key_prefix. Returns the exit code.
