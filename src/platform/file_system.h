@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace korvanta::platform {
 
@@ -26,6 +27,10 @@ struct FileStatus {
   bool exists = false;
   bool is_directory = false;
   std::uint64_t size = 0;  // bytes of a file; 0 for a directory
+  // When the file's content was last written, in the system's own units: a
+  // file and a copy of it (copy_file keeps the time) have the same.
+  std::uint64_t modified = 0;
+  bool is_link = false;  // the path itself is a link or junction (the rest describes its target)
 };
 
 // A missing file, a missing directory on the path or a dangling link gives
@@ -65,7 +70,8 @@ std::optional<FileIdentity> file_identity(const std::wstring& path);
 // Windows). Across volumes it fails: a copy there is the caller's to make.
 std::error_code rename_path(const std::wstring& from, const std::wstring& to);
 
-// Copies a file's content to a new path, overwriting a file already there.
+// Copies a file's content, attributes and last-write time to a new path,
+// overwriting a file already there.
 std::error_code copy_file(const std::wstring& from, const std::wstring& to);
 
 // Removes a file, a link (never what it points to) or an empty directory. A
@@ -77,8 +83,18 @@ std::error_code remove_path(const std::wstring& path);
 // after a failure and returns the first error.
 std::error_code remove_all(const std::wstring& path);
 
+// What a directory holds (without "." and ".."): each entry's name, and
+// whether it is a directory to enter. A link or junction is not one: it is
+// an entry of its own, never followed.
+struct DirectoryEntry {
+  std::wstring name;
+  bool is_directory = false;
+};
+std::error_code list_directory(const std::wstring& path, std::vector<DirectoryEntry>& entries);
+
 // Error classes the apply step decides on.
 bool is_not_found_error(const std::error_code& error);       // missing file or directory on the path
 bool is_directory_not_empty_error(const std::error_code& error);
+bool is_cross_device_error(const std::error_code& error);    // a rename to another volume
 
 }  // namespace korvanta::platform

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <algorithm>
 
 #include "platform/text.h"
@@ -27,20 +29,18 @@ std::error_code create_directories(const std::wstring& path) {
 FileStatus file_status(const std::wstring& path, std::error_code& error) {
   error.clear();
   FileStatus result;
-  const auto target = fs_path(path);
-  const fs::file_status status = fs::status(target, error);
-  if (status.type() == fs::file_type::not_found || is_not_found_error(error)) {
-    error.clear();
+  struct stat info {};
+  if (::stat(fs_path(path).c_str(), &info) != 0) {
+    error = std::error_code(errno, std::system_category());
+    if (is_not_found_error(error)) error.clear();
     return result;
   }
-  if (error) return result;
   result.exists = true;
-  result.is_directory = fs::is_directory(status);
-  if (!result.is_directory) {
-    const std::uintmax_t size = fs::file_size(target, error);
-    if (error) return FileStatus{};
-    result.size = size;
-  }
+  result.is_directory = S_ISDIR(info.st_mode);
+  if (!result.is_directory) result.size = static_cast<std::uint64_t>(info.st_size);
+  result.modified = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u + info.st_mtim.tv_nsec;
+  struct stat link {};
+  result.is_link = ::lstat(fs_path(path).c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   return result;
 }
 
@@ -67,6 +67,10 @@ std::error_code rename_path(const std::wstring& from, const std::wstring& to) {
 std::error_code copy_file(const std::wstring& from, const std::wstring& to) {
   std::error_code error;
   fs::copy_file(fs_path(from), fs_path(to), fs::copy_options::overwrite_existing, error);
+  // As the system's copy on Windows does, the copy keeps the file's time.
+  if (error) return error;
+  const fs::file_time_type written = fs::last_write_time(fs_path(from), error);
+  if (!error) fs::last_write_time(fs_path(to), written, error);
   return error;
 }
 
@@ -85,6 +89,14 @@ std::error_code remove_all(const std::wstring& path) {
   return error;
 }
 
+std::error_code list_directory(const std::wstring& path, std::vector<DirectoryEntry>& entries) {
+  entries.clear();
+  std::error_code error;
+  for (fs::directory_iterator it(fs_path(path), error), end; !error && it != end; it.increment(error))
+    entries.push_back({utf8_to_wide(it->path().filename().string()), it->symlink_status().type() == fs::file_type::directory});
+  return error;
+}
+
 bool is_not_found_error(const std::error_code& error) {
   return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
 }
@@ -92,5 +104,7 @@ bool is_not_found_error(const std::error_code& error) {
 bool is_directory_not_empty_error(const std::error_code& error) {
   return error == std::errc::directory_not_empty || error == std::errc::file_exists;
 }
+
+bool is_cross_device_error(const std::error_code& error) { return error == std::errc::cross_device_link; }
 
 }  // namespace korvanta::platform

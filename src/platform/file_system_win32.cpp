@@ -52,6 +52,7 @@ FileStatus followed_status(const std::wstring& path, std::error_code& error) {
   status.exists = true;
   status.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (!status.is_directory) status.size = combine(info.nFileSizeHigh, info.nFileSizeLow);
+  status.modified = combine(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
   return status;
 }
 
@@ -153,11 +154,16 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
     if (!is_not_found_code(static_cast<DWORD>(failure.value()))) error = failure;
     return {};
   }
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return followed_status(path, error);
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    FileStatus followed = followed_status(path, error);
+    followed.is_link = followed.exists;
+    return followed;
+  }
   FileStatus status;
   status.exists = true;
   status.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (!status.is_directory) status.size = combine(data.nFileSizeHigh, data.nFileSizeLow);
+  status.modified = combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
   return status;
 }
 
@@ -236,12 +242,34 @@ std::error_code remove_all(const std::wstring& path) {
   });
 }
 
+std::error_code list_directory(const std::wstring& path, std::vector<DirectoryEntry>& entries) {
+  entries.clear();
+  WIN32_FIND_DATAW entry{};
+  const std::wstring pattern = file_api_path(path_text::join(path, L"*"));
+  HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return last_os_error();
+  std::error_code error;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const DWORD attributes = entry.dwFileAttributes;
+    entries.push_back({name, (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)});
+  } while (FindNextFileW(find, &entry));
+  if (const DWORD code = GetLastError(); code != ERROR_NO_MORE_FILES) error = make_os_error(static_cast<int>(code));
+  FindClose(find);
+  return error;
+}
+
 bool is_not_found_error(const std::error_code& error) {
   return error && error.category() == os_category() && is_not_found_code(static_cast<DWORD>(error.value()));
 }
 
 bool is_directory_not_empty_error(const std::error_code& error) {
   return error.category() == os_category() && error.value() == ERROR_DIR_NOT_EMPTY;
+}
+
+bool is_cross_device_error(const std::error_code& error) {
+  return error.category() == os_category() && error.value() == ERROR_NOT_SAME_DEVICE;
 }
 
 }  // namespace korvanta::platform

@@ -45,79 +45,135 @@ Outcome status_of(ApplyFileSystem& fs, const std::wstring& path, platform::FileS
   return std::nullopt;
 }
 
-// A rename, or where the rename fails a copy and the removal of the source.
-Outcome move_file(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to) {
-  if (auto error = fs.create_directories(path_text::parent_path(to))) return system_failure(error);
-  if (!fs.rename(from, to)) return std::nullopt;
-  // The rename's own error is not reported: the copy decides.
-  if (auto error = fs.copy_file(from, to)) return system_failure(error);
-  if (auto error = fs.remove(from)) return system_failure(error);
-  return std::nullopt;
-}
-
-// Beside a target that a staged file could not be renamed to: its copy, on
-// its way into place.
+// In the data directory: the updater's own folder for copies on their way
+// into place (a name no installed file can have: entries into .korvanta are
+// refused), removed at the start of every apply and after a successful one.
+constexpr const wchar_t* kCopiesFolderName = L"copies";
+// Beside a destination on another volume than the data directory: its copy.
 constexpr const wchar_t* kCopySuffix = L".korvanta-copy";
 
-// A staged file that cannot be renamed into place (on another volume, or held
-// by a scanner that does not share deletion) is copied beside the target and
-// that copy renamed into place, so an interrupted copy never leaves part of a
-// file installed; a copy left by an interrupted run is removed. The staged
-// file stays in the staging root when it cannot be removed; the clean-up
-// removes it.
-Outcome install_staged_file(ApplyFileSystem& fs, const std::wstring& staged, const std::wstring& target) {
-  const std::wstring copy = target + kCopySuffix;
-  if (auto error = fs.create_directories(path_text::parent_path(target))) return system_failure(error);
-  if (!fs.rename(staged, target)) return fs.remove(copy), std::nullopt;
-  if (auto error = fs.copy_file(staged, copy)) return system_failure(error);
-  if (auto error = fs.rename(copy, target)) {
-    fs.remove(copy);
-    return system_failure(error);
+// The file work of one apply.
+struct Work {
+  ApplyFileSystem& fs;
+  const UpdatePlan& plan;
+  std::wstring copies;  // kCopiesFolderName in the data directory
+  std::size_t copies_made = 0;
+  bool copies_folder_exists = false;
+
+  // Removes every copy, whatever its attributes.
+  void discard_copies() {
+    fs.remove_all(copies);
+    copies_folder_exists = false;
   }
-  fs.remove(staged);
+};
+
+// source copied to destination whole or not at all: the copy is made under a
+// name of the updater's own and then renamed into place, so a copy cut short
+// (a full disk, a killed updater) never lies under a real name, and no
+// player's file is overwritten or removed on its way. A destination on another
+// volume than the data directory (a folder that is a junction to another
+// drive) gets its copy beside it, as `beside`. A failed copy is removed.
+Outcome copy_into_place(Work& work, const std::wstring& source, const std::wstring& destination,
+                        const std::wstring& beside) {
+  ApplyFileSystem& fs = work.fs;
+  if (!work.copies_folder_exists) {
+    if (auto error = fs.create_directories(work.copies)) return system_failure(error);
+    work.copies_folder_exists = true;
+  }
+  std::wstring copy = path_text::join(work.copies, std::to_wstring(++work.copies_made));
+  for (bool in_own_folder = true;; in_own_folder = false) {
+    std::error_code error = fs.copy_file(source, copy);
+    if (!error) error = fs.rename(copy, destination);
+    if (!error) return std::nullopt;
+    if (in_own_folder) work.discard_copies();
+    else fs.remove(copy);
+    if (!in_own_folder || !platform::is_cross_device_error(error)) return system_failure(error);
+    copy = beside;
+  }
+}
+
+// A file moved: a rename, or where the rename fails (the file held by a
+// program that does not share its deletion, another volume) a copy into
+// place and the removal of the source. The source may stay only when
+// source_may_stay (a staged file: the clean-up removes it).
+Outcome move_file(Work& work, const std::wstring& from, const std::wstring& to, const std::wstring& beside,
+                  bool source_may_stay = false) {
+  if (auto error = work.fs.create_directories(path_text::parent_path(to))) return system_failure(error);
+  if (!work.fs.rename(from, to)) return std::nullopt;
+  // The rename's own error is not reported: the copy decides.
+  if (auto error = copy_into_place(work, from, to, beside)) return error;
+  if (auto error = work.fs.remove(from); error && !source_may_stay) return system_failure(error);
   return std::nullopt;
 }
 
-Outcome backup_before_delete(ApplyFileSystem& fs, const UpdatePlan& plan, const std::string& relative) {
-  const std::wstring installed = join_relative(plan.install_root, relative);
+// A deletion's file goes into the backup root: moved there, in one step where
+// a rename can. A folder at its path is not the file the build deletes (it
+// may be the new build's, made by a replacement below it when the update ran
+// before): it stays.
+Outcome delete_file(Work& work, const Deletion& deletion) {
+  const std::wstring installed = join_relative(work.plan.install_root, deletion.path);
   platform::FileStatus status;
-  if (auto error = status_of(fs, installed, status)) return error;
-  if (!status.exists) return std::nullopt;
-  const std::wstring backup = join_relative(plan.backup_root, relative);
-  if (auto error = fs.create_directories(path_text::parent_path(backup))) return system_failure(error);
-  if (auto error = fs.copy_file(installed, backup)) return system_failure(error);
+  if (auto error = status_of(work.fs, installed, status)) return error;
+  if (!status.exists || status.is_directory) return std::nullopt;
+  const std::wstring backup = join_relative(work.plan.backup_root, deletion.path);
+  return move_file(work, installed, backup, backup + kCopySuffix);
+}
+
+// A folder where a replacement's file goes: every file it holds, the player's
+// too, is moved into the backup root under its own relative path (a folder
+// there already, the backup of files the deletions moved, takes them in), and
+// the emptied folders are removed. Without recursion: a folder may be deep.
+Outcome empty_into_backup(Work& work, const std::wstring& folder, const std::wstring& backup) {
+  std::vector<std::pair<std::wstring, std::wstring>> pending{{folder, backup}};
+  std::vector<std::wstring> emptied;  // each folder after its parent
+  std::vector<platform::DirectoryEntry> entries;
+  while (!pending.empty()) {
+    const auto [here, there] = std::move(pending.back());
+    pending.pop_back();
+    emptied.push_back(here);
+    if (auto error = work.fs.list_directory(here, entries)) return system_failure(error);
+    for (const platform::DirectoryEntry& entry : entries) {
+      std::wstring from = path_text::join(here, entry.name), to = path_text::join(there, entry.name);
+      if (entry.is_directory) pending.emplace_back(std::move(from), std::move(to));
+      else if (auto error = move_file(work, from, to, to + kCopySuffix)) return error;
+    }
+  }
+  for (auto it = emptied.rbegin(); it != emptied.rend(); ++it)
+    if (auto error = work.fs.remove(*it)) return system_failure(error);
   return std::nullopt;
 }
 
-Outcome replace_file(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement) {
-  const std::wstring target = join_relative(plan.install_root, replacement.path);
-  const std::wstring backup = join_relative(plan.backup_root, replacement.path);
+Outcome replace_file(Work& work, const Replacement& replacement, const platform::FileStatus& staged) {
+  ApplyFileSystem& fs = work.fs;
+  const std::wstring target = join_relative(work.plan.install_root, replacement.path);
+  const std::wstring backup = join_relative(work.plan.backup_root, replacement.path);
+  // Beside a target on another volume, a name with the new content's digest
+  // in it: not one that a build or a player gives a file.
+  const std::wstring beside = target + L"." + platform::utf8_to_wide(replacement.sha256.substr(0, 16)) + kCopySuffix;
   platform::FileStatus status;
   if (auto error = status_of(fs, target, status)) return error;
-  bool had_target = status.exists;
-  if (status.is_directory) {
-    // An empty folder in the file's place (its files deleted by this update)
-    // holds nothing to back up: it goes, and no backup waits to come back.
-    const std::error_code removed = fs.remove(target);
-    if (!removed) had_target = false;
-    else if (!platform::is_directory_not_empty_error(removed)) return system_failure(removed);
-  }
+  // A link (to a folder too) is moved as itself, never entered.
+  const bool folder = status.is_directory && !status.is_link;
+  bool had_target = status.exists && !folder;
+  if (folder)
+    if (auto error = empty_into_backup(work, target, backup)) return error;
   if (had_target) {
-    // A backup already in place and the new version installed: an earlier
-    // run of this update installed the file by a copy and stopped before it
-    // removed the staged one. Moving the new version into the backup would
-    // put it over the player's original.
-    platform::FileStatus backed_up;
-    if (auto error = status_of(fs, backup, backed_up)) return error;
-    if (backed_up.exists && holds_announced_content(fs, target, replacement)) return std::nullopt;
-    if (auto error = move_file(fs, target, backup)) return error;
+    // The new version already in place: an earlier run of this update
+    // installed it by a copy (which keeps the staged file's time) and stopped
+    // before it removed the staged file. Moving it into the backup would put
+    // it over the player's original, or back up a file the player never had.
+    // Only such a copy is hashed.
+    if (status.size == staged.size && status.modified == staged.modified &&
+        holds_announced_content(fs, target, replacement))
+      return std::nullopt;
+    if (auto error = move_file(work, target, backup, backup + kCopySuffix)) return error;
   }
-  Outcome installed = install_staged_file(fs, replacement.staged_path, target);
+  Outcome installed = move_file(work, replacement.staged_path, target, beside, /*source_may_stay=*/true);
   if (installed && had_target) {
     // Put the old file back; should that fail too, it is still the backup,
     // and the installation's failure is what the launcher must hear.
     platform::FileStatus back;
-    if (!status_of(fs, backup, back) && back.exists) move_file(fs, backup, target);
+    if (!status_of(fs, backup, back) && back.exists) move_file(work, backup, target, beside);
   }
   return installed;
 }
@@ -170,40 +226,40 @@ ApplyError at(ApplyError error, const Where& where) {
   return error;
 }
 
-Outcome apply_deletions(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where) {
+Outcome apply_deletions(Work& work, Where& where) {
+  const UpdatePlan& plan = work.plan;
   // A file that is also replaced is left to its replacement, which moves the
   // installed file into the backup root itself. Deleting it first would copy
   // whatever is installed over that backup: after an interrupted run, when
   // the launcher runs the same update again, that is the new version, and the
   // player's original would be gone.
-  ReplacedFiles replaced(fs, plan);
+  ReplacedFiles replaced(work.fs, plan);
   for (std::size_t i = 0; i < plan.deletions.size(); ++i) {
     const Deletion& deletion = plan.deletions[i];
     where.enter(deletion_place(i), deletion);
     if (replaced.contain(deletion.path)) continue;
-    Outcome error = backup_before_delete(fs, plan, deletion.path);
-    if (!error)
-      if (auto removed = fs.remove(join_relative(plan.install_root, deletion.path))) error = system_failure(removed);
-    if (error) return at(std::move(*error), where);
+    if (auto error = delete_file(work, deletion)) return at(std::move(*error), where);
   }
   return std::nullopt;
 }
 
-Outcome apply_replacement(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement) {
-  bool missing = false;
-  Outcome error = verify_staged_file(fs, replacement, &missing);
+Outcome apply_replacement(Work& work, const Replacement& replacement) {
+  platform::FileStatus staged;
+  Outcome error = verify_staged_file(work.fs, replacement, &staged);
   // The staged file is gone and its new version installed: an earlier run
   // of this update got this far before it was interrupted.
-  if (error && missing && holds_announced_content(fs, join_relative(plan.install_root, replacement.path), replacement))
+  if (error && error->reason == Reason::staged_file_size_mismatch && !staged.exists &&
+      holds_announced_content(work.fs, join_relative(work.plan.install_root, replacement.path), replacement))
     return std::nullopt;
   if (error) return error;
-  return replace_file(fs, plan, replacement);
+  return replace_file(work, replacement, staged);
 }
 
-Outcome apply_replacements(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where) {
+Outcome apply_replacements(Work& work, Where& where) {
+  const UpdatePlan& plan = work.plan;
   for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
     where.enter(replacement_place(i), plan.replacements[i]);
-    if (auto error = apply_replacement(fs, plan, plan.replacements[i])) return at(std::move(*error), where);
+    if (auto error = apply_replacement(work, plan.replacements[i])) return at(std::move(*error), where);
   }
   return std::nullopt;
 }
@@ -228,10 +284,12 @@ ApplyError manifest_failure(const WriteFailure& failed) {
 }
 
 // Errors here do not undo a completed update.
-void clean_up(ApplyFileSystem& fs, const UpdatePlan& plan) {
-  if (auto error = fs.remove(plan.staging_root); platform::is_directory_not_empty_error(error))
-    fs.remove_all(plan.staging_root);
-  fs.remove(plan.state_file);
+void clean_up(Work& work) {
+  ApplyFileSystem& fs = work.fs;
+  work.discard_copies();
+  if (auto error = fs.remove(work.plan.staging_root); platform::is_directory_not_empty_error(error))
+    fs.remove_all(work.plan.staging_root);
+  fs.remove(work.plan.state_file);
 }
 
 Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where) {
@@ -252,12 +310,14 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where)
     return refused;
   }
   if (auto error = load_update_plan(state_path, plan, fs)) return error;
-  if (auto error = apply_deletions(fs, plan, where)) return error;
-  if (auto error = apply_replacements(fs, plan, where)) return error;
+  Work work{fs, plan, path_text::join(plan.data_dir, kCopiesFolderName)};
+  work.discard_copies();  // an interrupted run's, whatever their attributes
+  if (auto error = apply_deletions(work, where)) return error;
+  if (auto error = apply_replacements(work, where)) return error;
   where = {std::string(kManifestPlace), {}};
   if (auto failed = fs.write_build_manifest(plan.manifest_path, plan.manifest)) return manifest_failure(*failed);
   where = {"clean-up", {}};
-  clean_up(fs, plan);
+  clean_up(work);
   return std::nullopt;
 }
 

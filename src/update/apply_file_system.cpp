@@ -29,6 +29,11 @@ std::error_code PlatformFileSystem::remove(const std::wstring& path) { return pl
 
 std::error_code PlatformFileSystem::remove_all(const std::wstring& path) { return platform::remove_all(path); }
 
+std::error_code PlatformFileSystem::list_directory(const std::wstring& path,
+                                                   std::vector<platform::DirectoryEntry>& entries) {
+  return platform::list_directory(path, entries);
+}
+
 std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path, std::error_code& error) {
   return korvanta::sha256_file_hex(path, error);
 }

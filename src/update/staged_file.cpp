@@ -13,8 +13,8 @@ namespace {
 enum class Content { absent, wrong_size, unreadable, wrong_hash, announced };
 
 Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement,
-                        std::error_code& error) {
-  const platform::FileStatus status = file_system.status(path, error);
+                        std::error_code& error, platform::FileStatus& status) {
+  status = file_system.status(path, error);
   if (error || !status.exists) return Content::absent;
   if (status.is_directory || status.size != replacement.size) return Content::wrong_size;
   const std::string digest = file_system.sha256_file_hex(path, error);
@@ -27,12 +27,14 @@ Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, 
 }  // namespace
 
 std::optional<ApplyError> verify_staged_file(ApplyFileSystem& file_system, const Replacement& replacement,
-                                             bool* missing) {
+                                             platform::FileStatus* staged) {
   std::error_code error;
-  switch (compare_content(file_system, replacement.staged_path, replacement, error)) {
+  platform::FileStatus status;
+  const Content content = compare_content(file_system, replacement.staged_path, replacement, error, status);
+  if (staged != nullptr) *staged = status;
+  switch (content) {
     case Content::absent:
       if (error) return system_failure(error);
-      if (missing != nullptr) *missing = true;
       return failure(Reason::staged_file_size_mismatch);
     case Content::wrong_size:
       return failure(Reason::staged_file_size_mismatch);
@@ -48,7 +50,8 @@ std::optional<ApplyError> verify_staged_file(ApplyFileSystem& file_system, const
 
 bool holds_announced_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement) {
   std::error_code error;
-  return compare_content(file_system, path, replacement, error) == Content::announced;
+  platform::FileStatus status;
+  return compare_content(file_system, path, replacement, error, status) == Content::announced;
 }
 
 }  // namespace korvanta

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -34,24 +35,31 @@ using testing::Tree;
 // An installation in a folder whose long name takes every path past the
 // classic length limit. Deletions (one never installed), replacements of
 // installed files, a path both deleted and replaced, a deletion of another
-// name (a hard link) of a replaced file, a new file in new folders, a file
-// in the place of a folder the deletions empty, an untouched file, a
+// name (a hard link) of a replaced file, a new file in new folders, the
+// shapes that change between builds (a file in the place of a folder that
+// still holds a player's file once the deletions have emptied it of the old
+// build's, a folder of new files in the place of a deleted file), an
+// untouched file, a player's file named like a copy of the updater's, a
 // read-only leftover in the staging root.
 const std::string R = std::string(200, 'r') + "/";
 struct Update : testing::Installation {
   Update() : Installation(testing::wide(R.substr(0, R.size() - 1))) {
     for (const auto& [path, bytes] : {std::pair{L"mods\\legacy\\old.pak", "old pak"},
                                       {L"data\\a.bin", "a1"}, {L"data\\maps\\town.bin", "town1"},
-                                      {L"both.txt", "both1"}, {L"keep.txt", "keep"}})
+                                      {L"both.txt", "both1"}, {L"keep.txt", "keep"},
+                                      {L"mods\\legacy\\sub\\mine.txt", "mine"}, {L"tex", "tex1"},
+                                      {L"data\\a.bin.korvanta-copy", "mine too"}})
       install(path, bytes);
     std::filesystem::create_hard_link(platform::fs_path(installed_path(L"data\\a.bin")),
                                       platform::fs_path(installed_path(L"old.dll")));
-    for (const wchar_t* path : {L"old.dll", L"never\\there.txt", L"mods/legacy/old.pak", L"both.txt"}) remove(path);
+    for (const wchar_t* path : {L"old.dll", L"never\\there.txt", L"mods/legacy/old.pak", L"both.txt", L"tex"})
+      remove(path);
     replace(L"data/a.bin", "a2");
     replace(L"data\\maps\\town.bin", "town2");
     replace(L"both.txt", "both2");
     replace(L"new\\deep\\c.bin", "c2");
     replace(L"mods\\legacy", "legacy2");
+    replace(L"tex\\deep\\a.dds", "a.dds2");
     auto& sha256 = state["replacements"][0]["sha256"].get_ref<std::string&>();  // any letter case matches
     std::transform(sha256.begin(), sha256.end(), sha256.begin(), [](char c) { return std::toupper(c); });
     testing::write_file(staging + L"\\leftover.tmp", "x");
@@ -69,6 +77,8 @@ const Tree kInstalledAfter = {
     {R + ".korvanta/backup/build-1/mods/legacy/old.pak", "old pak"},
     {R + ".korvanta/backup/build-1/data/a.bin", "a1"}, {R + ".korvanta/backup/build-1/data/maps/town.bin", "town1"},
     {R + ".korvanta/build-manifest.json", "<manifest>"}, {R + "mods/legacy", "legacy2"},
+    {R + ".korvanta/backup/build-1/mods/legacy/sub/mine.txt", "mine"}, {R + ".korvanta/backup/build-1/tex", "tex1"},
+    {R + "tex/deep/a.dds", "a.dds2"}, {R + "data/a.bin.korvanta-copy", "mine too"},
 };
 
 // The files of a tree, the manifest's text replaced by a mark once it is
@@ -177,17 +187,24 @@ TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
 #ifndef _WIN32
 // A link is a file of its own (Wine follows file links, so only here): a
 // deletion of a link to a replaced file removes the link, and the replaced
-// file's original goes to the backup root.
-TEST(Apply, ALinkToAReplacedFileIsDeletedItself) {
+// file's original goes to the backup root; a link to a folder outside where a
+// file goes is moved as itself, and nothing it leads to is touched.
+TEST(Apply, ALinkIsDeletedOrReplacedItself) {
   testing::Installation install;
   install.install(L"a.pak", "original");
   std::filesystem::create_symlink("a.pak", platform::fs_path(install.installed_path(L"link.pak")));
+  std::filesystem::create_directory_symlink(platform::fs_path(install.temp / L"outside"),
+                                            platform::fs_path(install.installed_path(L"dir.pak")));
   install.remove(L"link.pak");
   install.replace(L"a.pak", "new");
+  install.replace(L"dir.pak", "new dir.pak");
   install.write_state();
+  const Tree before = testing::snapshot(install.temp.path());
   ASSERT_FALSE(apply_update(install.state_path));
   EXPECT_FALSE(std::filesystem::is_symlink(platform::fs_path(install.installed_path(L"link.pak"))));
   EXPECT_EQ(testing::content(install.backup_path(L"a.pak")), "original");
+  EXPECT_TRUE(std::filesystem::is_symlink(platform::fs_path(install.backup_path(L"dir.pak"))));
+  EXPECT_EQ(install.lost_files(before, testing::snapshot(install.temp.path())), "");
 }
 #endif
 
@@ -215,16 +232,34 @@ class FaultyFileSystem : public PlatformFileSystem {
   // with another error, which a report of the failure must never give.
   static std::error_code injected() { return platform::make_os_error(5); }  // EIO; ERROR_ACCESS_DENIED on Windows
   static std::error_code later() { return platform::make_os_error(9); }     // EBADF; ERROR_INVALID_BLOCK
+#ifdef _WIN32
+  static std::error_code other_volume() { return platform::make_os_error(ERROR_NOT_SAME_DEVICE); }
+#else
+  static std::error_code other_volume() { return platform::make_os_error(EXDEV); }
+#endif
 
   platform::FileStatus status(Path p, std::error_code& e) override {
     return hit() ? (e = error(), platform::FileStatus{}) : Real::status(p, e);
   }
   std::error_code create_directories(Path p) override { return hit() ? error() : Real::create_directories(p); }
-  std::error_code rename(Path a, Path b) override { return hit() ? error() : held_.count(a) ? injected() : Real::rename(a, b); }
+  // Folders named "new" are on another volume, where only a copy beside the target can be renamed to.
+  std::error_code rename(Path a, Path b) override {
+    if (hit()) return error();
+    if (b.find(L"\\new\\") != std::wstring::npos && !a.ends_with(L".korvanta-copy")) return other_volume();
+    return held_.count(a) ? injected() : Real::rename(a, b);
+  }
+  std::error_code list_directory(Path p, std::vector<platform::DirectoryEntry>& entries) override {
+    return hit() ? error() : Real::list_directory(p, entries);
+  }
   std::error_code remove(Path p) override { return hit() ? error() : Real::remove(p); }
   std::error_code remove_all(Path p) override { return hit() ? error() : Real::remove_all(p); }
   std::error_code copy_file(Path from, Path to) override {
-    if (fault_ == Fault::stop_copying && calls + 1 == at_) testing::write_file(to, content(from).substr(0, 1));
+    if (fault_ == Fault::stop_copying && calls + 1 == at_) {
+      testing::write_file(to, content(from).substr(0, 1));
+#ifdef _WIN32
+      SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_READONLY);  // as the copy of a read-only file is
+#endif
+    }
     return hit() ? error() : Real::copy_file(from, to);
   }
   std::string sha256_file_hex(Path p, std::error_code& e) override {
@@ -281,17 +316,25 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
         }
         EXPECT_EQ(testing::content(update.state_path), update.state.dump(2)) << context;
         EXPECT_FALSE(testing::content(update.manifest)) << context;
+        const Tree data = testing::snapshot(update.data_dir);  // a copy that failed on its way into place is gone
+        const auto copy = [](const auto& entry) { return entry.first.starts_with("copies/"); };
+        if (fault == Fault::fail_once) {
+          EXPECT_TRUE(std::none_of(data.begin(), data.end(), copy)) << context;
+        }
       }
-      // The launcher runs the same state file again, which finishes the update.
-      // A file new in this build, copied into place by a run stopped before
-      // its staged file was removed, looks to the second run like the
-      // player's own: it is backed up like one.
-      const std::optional<ApplyError> again = apply_update(update.state_path);
-      EXPECT_FALSE(again) << context << ", run again: " << again->reason_text();
+      // The launcher runs the same state file again, which meets the same
+      // fault at its k-th call, then once more, which finishes the update on
+      // the same volumes and with the same held files.
+      FaultyFileSystem second(k, fault, update.state), third(1 << 30, fault, update.state);
+      const bool second_failed = apply_update_with(update.state_path, second).has_value();
+      if (second_failed) {
+        const std::optional<ApplyError> again = apply_update_with(update.state_path, third);
+        EXPECT_FALSE(again) << context << ", run a third time: " << again->reason_text();
+      }
       Tree after = files_of(testing::snapshot(update.temp.path()));
-      if (const auto c = after.find(R + ".korvanta/backup/build-1/new/deep/c.bin");
-          fault == Fault::stop_copying && c != after.end() && c->second == "c2")
-        after.erase(c);
+      if (!second_failed)  // only its clean-up: what it could not remove stays in the staging root
+        std::erase_if(after, [](const auto& entry) { return entry.first.starts_with(R + ".korvanta/staging/"); });
+      EXPECT_EQ(update.lost_files(before, testing::snapshot(update.temp.path())), "") << context << ", run again";
       EXPECT_EQ(after, kInstalledAfter) << context << ", run again";
       if (::testing::Test::HasFailure()) return;
     }
