@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <exception>
 #include <optional>
-#include <set>
+#include <functional>
+#include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include "manifest/build_manifest.h"
@@ -58,12 +60,20 @@ struct Work {
   const UpdatePlan& plan;
   std::wstring copies;  // kCopiesFolderName in the data directory
   std::size_t copies_made = 0;
-  bool copies_folder_exists = false;
+  // The folders made or found in this apply: each is made once, not walked
+  // up again for every file in it.
+  std::unordered_set<std::wstring> folders;
 
+  Outcome ensure_folder(const std::wstring& folder) {
+    if (folders.count(folder) != 0) return std::nullopt;
+    if (auto error = fs.create_directories(folder)) return system_failure(error);
+    folders.insert(folder);
+    return std::nullopt;
+  }
   // Removes every copy, whatever its attributes.
   void discard_copies() {
     fs.remove_all(copies);
-    copies_folder_exists = false;
+    folders.erase(copies);
   }
 };
 
@@ -76,10 +86,7 @@ struct Work {
 Outcome copy_into_place(Work& work, const std::wstring& source, const std::wstring& destination,
                         const std::wstring& beside) {
   ApplyFileSystem& fs = work.fs;
-  if (!work.copies_folder_exists) {
-    if (auto error = fs.create_directories(work.copies)) return system_failure(error);
-    work.copies_folder_exists = true;
-  }
+  if (auto error = work.ensure_folder(work.copies)) return error;
   std::wstring copy = path_text::join(work.copies, std::to_wstring(++work.copies_made));
   for (bool in_own_folder = true;; in_own_folder = false) {
     std::error_code error = fs.copy_file(source, copy);
@@ -98,7 +105,7 @@ Outcome copy_into_place(Work& work, const std::wstring& source, const std::wstri
 // source_may_stay (a staged file: the clean-up removes it).
 Outcome move_file(Work& work, const std::wstring& from, const std::wstring& to, const std::wstring& beside,
                   bool source_may_stay = false) {
-  if (auto error = work.fs.create_directories(path_text::parent_path(to))) return system_failure(error);
+  if (auto error = work.ensure_folder(path_text::parent_path(to))) return error;
   if (!work.fs.rename(from, to)) return std::nullopt;
   // The rename's own error is not reported: the copy decides.
   if (auto error = copy_into_place(work, from, to, beside)) return error;
@@ -138,6 +145,7 @@ Outcome empty_into_backup(Work& work, const std::wstring& folder, const std::wst
       else if (auto error = move_file(work, from, to, to + kCopySuffix)) return error;
     }
   }
+  work.folders.clear();  // some of them are gone now
   for (auto it = emptied.rbegin(); it != emptied.rend(); ++it)
     if (auto error = work.fs.remove(*it)) return system_failure(error);
   return std::nullopt;
@@ -178,35 +186,80 @@ Outcome replace_file(Work& work, const Replacement& replacement, const platform:
   return installed;
 }
 
+// Whether a path holds what Windows also spells otherwise: a letter beyond
+// ASCII, whose case it folds; the "~" of a short name; the ":" of a stream
+// ("x::$DATA" is x). Only then can two paths that differ beyond ASCII case
+// name one file.
+bool spelled_freely(const std::string& relative) {
+  return std::any_of(relative.begin(), relative.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80 || c == '~' || c == ':'; });
+}
+
 // Whether a deletion names a file that a replacement names too, in the same
 // spelling up to ASCII case or, for a file that is there, in any spelling
 // that Windows resolves to that file's name (letter case beyond ASCII, a
 // short name). A hard link is another name, and a link another file: both
-// are deleted.
+// are deleted. The file system is asked only where another spelling is
+// possible at all, and each replaced file at most once; every lookup is a
+// search of a sorted list, so a long list costs no more per entry.
 class ReplacedFiles {
  public:
   ReplacedFiles(ApplyFileSystem& fs, const UpdatePlan& plan) : fs_(fs), plan_(plan) {
-    for (const Replacement& replacement : plan.replacements) names_.insert(to_lower_ascii(replacement.path));
+    names_.reserve(plan.replacements.size());
+    for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
+      names_.emplace_back(std::hash<std::string>()(to_lower_ascii(plan.replacements[i].path)), i);
+      if (spelled_freely(plan.replacements[i].path)) freely_spelled_.push_back(i);
+    }
+    std::sort(names_.begin(), names_.end());
   }
+
   bool contain(const std::string& relative) {
-    if (names_.count(to_lower_ascii(relative)) != 0) return true;
+    const std::string lowered = to_lower_ascii(relative);
+    const std::pair<std::size_t, std::size_t> key{std::hash<std::string>()(lowered), 0};
+    for (auto it = std::lower_bound(names_.begin(), names_.end(), key); it != names_.end() && it->first == key.first;
+         ++it)
+      if (to_lower_ascii(plan_.replacements[it->second].path) == lowered) return true;
+    // A deletion spelled plainly can only be another spelling of a replaced
+    // file that is spelled freely.
+    const bool free = spelled_freely(relative);
+    if (!free && freely_spelled_.empty()) return false;
     const auto file = fs_.identity(join_relative(plan_.install_root, relative));
     if (!file) return false;
-    if (!identities_) {
-      identities_.emplace();
-      for (const Replacement& replacement : plan_.replacements)
-        if (auto identity = fs_.identity(join_relative(plan_.install_root, replacement.path)))
-          identities_->push_back(*identity);
-    }
-    return std::any_of(identities_->begin(), identities_->end(),
-                       [&](const platform::FileIdentity& target) { return platform::same_entry(target, *file); });
+    const std::vector<platform::FileIdentity>& targets = identities(free);
+    const auto same_file = [](const platform::FileIdentity& a, const platform::FileIdentity& b) {
+      return std::tie(a.volume, a.index) < std::tie(b.volume, b.index);
+    };
+    const auto [first, last] = std::equal_range(targets.begin(), targets.end(), *file, same_file);
+    return std::any_of(first, last, [&](const platform::FileIdentity& target) { return platform::same_entry(target, *file); });
   }
 
  private:
+  // The identities of the replaced files that are there: of all of them, or
+  // of the freely spelled ones; asked once, then sorted.
+  const std::vector<platform::FileIdentity>& identities(bool of_all) {
+    std::optional<std::vector<platform::FileIdentity>>& known = of_all ? all_ : freely_;
+    if (!known) {
+      known.emplace();
+      const auto add = [&](std::size_t i) {
+        if (auto identity = fs_.identity(join_relative(plan_.install_root, plan_.replacements[i].path)))
+          known->push_back(std::move(*identity));
+      };
+      if (of_all)
+        for (std::size_t i = 0; i < plan_.replacements.size(); ++i) add(i);
+      else
+        for (const std::size_t i : freely_spelled_) add(i);
+      std::sort(known->begin(), known->end(), [](const auto& a, const auto& b) {
+        return std::tie(a.volume, a.index) < std::tie(b.volume, b.index);
+      });
+    }
+    return *known;
+  }
+
   ApplyFileSystem& fs_;
   const UpdatePlan& plan_;
-  std::set<std::string> names_;
-  std::optional<std::vector<platform::FileIdentity>> identities_;  // of the targets there, once needed
+  std::vector<std::pair<std::size_t, std::size_t>> names_;  // hash of the ASCII-lowered path, replacement
+  std::vector<std::size_t> freely_spelled_;                  // replacements
+  std::optional<std::vector<platform::FileIdentity>> all_, freely_;
 };
 
 // Where the apply is: the place and path an exception is reported at.
