@@ -47,7 +47,8 @@ bool refused_by_the_plan(Reason reason) {
     case Reason::staging_root_outside_install: case Reason::invalid_deletion_path:
     case Reason::deletion_in_data_directory: case Reason::invalid_replacement_path:
     case Reason::replacement_in_data_directory: case Reason::staged_file_outside_staging_root:
-    case Reason::staged_file_listed_twice: case Reason::invalid_update_manifest:
+    case Reason::staged_file_listed_twice: case Reason::replacement_inside_replacement:
+    case Reason::invalid_update_manifest:
       return true;
     default:
       return false;

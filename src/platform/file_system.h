@@ -27,9 +27,6 @@ struct FileStatus {
   bool exists = false;
   bool is_directory = false;
   std::uint64_t size = 0;  // bytes of a file; 0 for a directory
-  // When the file's content was last written, in the system's own units: a
-  // file and a copy of it (copy_file keeps the time) have the same.
-  std::uint64_t modified = 0;
   bool is_link = false;  // the path itself is a link or junction (the rest describes its target)
 };
 
@@ -70,8 +67,7 @@ std::optional<FileIdentity> file_identity(const std::wstring& path);
 // Windows). Across volumes it fails: a copy there is the caller's to make.
 std::error_code rename_path(const std::wstring& from, const std::wstring& to);
 
-// Copies a file's content, attributes and last-write time to a new path,
-// overwriting a file already there.
+// Copies a file's content to a new path, overwriting a file already there.
 std::error_code copy_file(const std::wstring& from, const std::wstring& to);
 
 // Removes a file, a link (never what it points to) or an empty directory. A

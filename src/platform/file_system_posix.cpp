@@ -38,7 +38,6 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
   result.exists = true;
   result.is_directory = S_ISDIR(info.st_mode);
   if (!result.is_directory) result.size = static_cast<std::uint64_t>(info.st_size);
-  result.modified = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u + info.st_mtim.tv_nsec;
   struct stat link {};
   result.is_link = ::lstat(fs_path(path).c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   return result;
@@ -67,10 +66,6 @@ std::error_code rename_path(const std::wstring& from, const std::wstring& to) {
 std::error_code copy_file(const std::wstring& from, const std::wstring& to) {
   std::error_code error;
   fs::copy_file(fs_path(from), fs_path(to), fs::copy_options::overwrite_existing, error);
-  // As the system's copy on Windows does, the copy keeps the file's time.
-  if (error) return error;
-  const fs::file_time_type written = fs::last_write_time(fs_path(from), error);
-  if (!error) fs::last_write_time(fs_path(to), written, error);
   return error;
 }
 

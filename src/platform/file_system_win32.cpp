@@ -52,7 +52,6 @@ FileStatus followed_status(const std::wstring& path, std::error_code& error) {
   status.exists = true;
   status.is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (!status.is_directory) status.size = combine(info.nFileSizeHigh, info.nFileSizeLow);
-  status.modified = combine(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
   return status;
 }
 
@@ -163,7 +162,6 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
   status.exists = true;
   status.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (!status.is_directory) status.size = combine(data.nFileSizeHigh, data.nFileSizeLow);
-  status.modified = combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
   return status;
 }
 

@@ -54,6 +54,19 @@ constexpr const wchar_t* kCopiesFolderName = L"copies";
 // Beside a destination on another volume than the data directory: its copy.
 constexpr const wchar_t* kCopySuffix = L".korvanta-copy";
 
+// The name of the copy beside a destination: the destination's name, a
+// digest of its whole path and kCopySuffix, a name that neither a build nor a
+// player gives a file (nor the backup of one), and the same for the same
+// destination in every run, so an interrupted run's copy is taken over.
+std::wstring beside(const std::wstring& destination) {
+  std::uint64_t digest = 14695981039346656037ull;  // FNV-1a
+  for (const wchar_t c : destination) digest = (digest ^ static_cast<std::uint64_t>(c)) * 1099511628211ull;
+  wchar_t hex[17];
+  for (int i = 0; i < 16; ++i) hex[i] = L"0123456789abcdef"[(digest >> (60 - 4 * i)) & 0xF];
+  hex[16] = L'\0';
+  return destination + L"." + hex + kCopySuffix;
+}
+
 // The file work of one apply.
 struct Work {
   ApplyFileSystem& fs;
@@ -82,9 +95,8 @@ struct Work {
 // (a full disk, a killed updater) never lies under a real name, and no
 // player's file is overwritten or removed on its way. A destination on another
 // volume than the data directory (a folder that is a junction to another
-// drive) gets its copy beside it, as `beside`. A failed copy is removed.
-Outcome copy_into_place(Work& work, const std::wstring& source, const std::wstring& destination,
-                        const std::wstring& beside) {
+// drive) gets its copy beside it. A failed copy is removed.
+Outcome copy_into_place(Work& work, const std::wstring& source, const std::wstring& destination) {
   ApplyFileSystem& fs = work.fs;
   if (auto error = work.ensure_folder(work.copies)) return error;
   std::wstring copy = path_text::join(work.copies, std::to_wstring(++work.copies_made));
@@ -95,7 +107,7 @@ Outcome copy_into_place(Work& work, const std::wstring& source, const std::wstri
     if (in_own_folder) work.discard_copies();
     else fs.remove(copy);
     if (!in_own_folder || !platform::is_cross_device_error(error)) return system_failure(error);
-    copy = beside;
+    copy = beside(destination);
   }
 }
 
@@ -103,12 +115,11 @@ Outcome copy_into_place(Work& work, const std::wstring& source, const std::wstri
 // program that does not share its deletion, another volume) a copy into
 // place and the removal of the source. The source may stay only when
 // source_may_stay (a staged file: the clean-up removes it).
-Outcome move_file(Work& work, const std::wstring& from, const std::wstring& to, const std::wstring& beside,
-                  bool source_may_stay = false) {
+Outcome move_file(Work& work, const std::wstring& from, const std::wstring& to, bool source_may_stay = false) {
   if (auto error = work.ensure_folder(path_text::parent_path(to))) return error;
   if (!work.fs.rename(from, to)) return std::nullopt;
   // The rename's own error is not reported: the copy decides.
-  if (auto error = copy_into_place(work, from, to, beside)) return error;
+  if (auto error = copy_into_place(work, from, to)) return error;
   if (auto error = work.fs.remove(from); error && !source_may_stay) return system_failure(error);
   return std::nullopt;
 }
@@ -123,7 +134,7 @@ Outcome delete_file(Work& work, const Deletion& deletion) {
   if (auto error = status_of(work.fs, installed, status)) return error;
   if (!status.exists || status.is_directory) return std::nullopt;
   const std::wstring backup = join_relative(work.plan.backup_root, deletion.path);
-  return move_file(work, installed, backup, backup + kCopySuffix);
+  return move_file(work, installed, backup);
 }
 
 // A folder where a replacement's file goes: every file it holds, the player's
@@ -139,10 +150,17 @@ Outcome empty_into_backup(Work& work, const std::wstring& folder, const std::wst
     pending.pop_back();
     emptied.push_back(here);
     if (auto error = work.fs.list_directory(here, entries)) return system_failure(error);
+    // Two names that differ only in ASCII case (Wine on a case-sensitive
+    // folder) would share one backup: the second stays, and the folder's
+    // removal then fails.
+    std::unordered_set<std::wstring> names;
     for (const platform::DirectoryEntry& entry : entries) {
+      std::wstring lowered = entry.name;
+      for (wchar_t& c : lowered) c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+      if (!names.insert(std::move(lowered)).second) continue;
       std::wstring from = path_text::join(here, entry.name), to = path_text::join(there, entry.name);
       if (entry.is_directory) pending.emplace_back(std::move(from), std::move(to));
-      else if (auto error = move_file(work, from, to, to + kCopySuffix)) return error;
+      else if (auto error = move_file(work, from, to)) return error;
     }
   }
   work.folders.clear();  // some of them are gone now
@@ -151,13 +169,10 @@ Outcome empty_into_backup(Work& work, const std::wstring& folder, const std::wst
   return std::nullopt;
 }
 
-Outcome replace_file(Work& work, const Replacement& replacement, const platform::FileStatus& staged) {
+Outcome replace_file(Work& work, const Replacement& replacement) {
   ApplyFileSystem& fs = work.fs;
   const std::wstring target = join_relative(work.plan.install_root, replacement.path);
   const std::wstring backup = join_relative(work.plan.backup_root, replacement.path);
-  // Beside a target on another volume, a name with the new content's digest
-  // in it: not one that a build or a player gives a file.
-  const std::wstring beside = target + L"." + platform::utf8_to_wide(replacement.sha256.substr(0, 16)) + kCopySuffix;
   platform::FileStatus status;
   if (auto error = status_of(fs, target, status)) return error;
   // A link (to a folder too) is moved as itself, never entered.
@@ -167,21 +182,20 @@ Outcome replace_file(Work& work, const Replacement& replacement, const platform:
     if (auto error = empty_into_backup(work, target, backup)) return error;
   if (had_target) {
     // The new version already in place: an earlier run of this update
-    // installed it by a copy (which keeps the staged file's time) and stopped
-    // before it removed the staged file. Moving it into the backup would put
-    // it over the player's original, or back up a file the player never had.
-    // Only such a copy is hashed.
-    if (status.size == staged.size && status.modified == staged.modified &&
-        holds_announced_content(fs, target, replacement))
-      return std::nullopt;
-    if (auto error = move_file(work, target, backup, backup + kCopySuffix)) return error;
+    // installed it and stopped, or failed later and the launcher staged it
+    // again. Moving it into the backup would put it over the player's
+    // original, back up a file the player never had, or meet the backup of
+    // the file the new build's folder replaced. Only a file of the new
+    // version's size is hashed.
+    if (status.size == replacement.size && holds_announced_content(fs, target, replacement)) return std::nullopt;
+    if (auto error = move_file(work, target, backup)) return error;
   }
-  Outcome installed = move_file(work, replacement.staged_path, target, beside, /*source_may_stay=*/true);
+  Outcome installed = move_file(work, replacement.staged_path, target, /*source_may_stay=*/true);
   if (installed && had_target) {
     // Put the old file back; should that fail too, it is still the backup,
     // and the installation's failure is what the launcher must hear.
     platform::FileStatus back;
-    if (!status_of(fs, backup, back) && back.exists) move_file(work, backup, target, beside);
+    if (!status_of(fs, backup, back) && back.exists) move_file(work, backup, target);
   }
   return installed;
 }
@@ -262,6 +276,24 @@ class ReplacedFiles {
   std::optional<std::vector<platform::FileIdentity>> all_, freely_;
 };
 
+// Which deletions repeat an earlier one's path, ignoring ASCII case. On
+// Windows that is the same file, which the first has moved; where letter case
+// tells files apart (Wine on a case-sensitive folder), moving the second
+// would put it over the first one's backup.
+std::vector<bool> repeated_ignoring_case(const std::vector<Deletion>& deletions) {
+  std::vector<std::pair<std::size_t, std::size_t>> keys;  // hash of the lowered path, index
+  keys.reserve(deletions.size());
+  for (std::size_t i = 0; i < deletions.size(); ++i)
+    keys.emplace_back(std::hash<std::string>()(to_lower_ascii(deletions[i].path)), i);
+  std::sort(keys.begin(), keys.end());
+  std::vector<bool> repeated(deletions.size());
+  for (std::size_t a = 0; a < keys.size(); ++a)
+    for (std::size_t b = a + 1; b < keys.size() && keys[b].first == keys[a].first; ++b)
+      if (to_lower_ascii(deletions[keys[a].second].path) == to_lower_ascii(deletions[keys[b].second].path))
+        repeated[keys[b].second] = true;
+  return repeated;
+}
+
 // Where the apply is: the place and path an exception is reported at.
 struct Where {
   std::string place{kStateFilePlace};
@@ -287,10 +319,11 @@ Outcome apply_deletions(Work& work, Where& where) {
   // the launcher runs the same update again, that is the new version, and the
   // player's original would be gone.
   ReplacedFiles replaced(work.fs, plan);
+  const std::vector<bool> repeated = repeated_ignoring_case(plan.deletions);
   for (std::size_t i = 0; i < plan.deletions.size(); ++i) {
     const Deletion& deletion = plan.deletions[i];
     where.enter(deletion_place(i), deletion);
-    if (replaced.contain(deletion.path)) continue;
+    if (repeated[i] || replaced.contain(deletion.path)) continue;
     if (auto error = delete_file(work, deletion)) return at(std::move(*error), where);
   }
   return std::nullopt;
@@ -305,7 +338,7 @@ Outcome apply_replacement(Work& work, const Replacement& replacement) {
       holds_announced_content(work.fs, join_relative(work.plan.install_root, replacement.path), replacement))
     return std::nullopt;
   if (error) return error;
-  return replace_file(work, replacement, staged);
+  return replace_file(work, replacement);
 }
 
 Outcome apply_replacements(Work& work, Where& where) {

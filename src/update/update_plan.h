@@ -47,14 +47,16 @@ struct UpdatePlan {
 std::string deletion_place(std::size_t index);
 std::string replacement_place(std::size_t index);
 
-// The rules about the plan as a whole, checked before the first change; the
-// first entry, deletions before replacements, that breaks one:
+// The rules about the plan as a whole, checked before the first change, in
+// this order, each failing at the first entry that breaks it:
 // deletion_in_data_directory and replacement_in_data_directory for a path
 // whose first part names the data directory (".korvanta" in any ASCII letter
 // case, a stream of it ".korvanta:x", or, asked of the file system, a short
 // name of it); staged_file_listed_twice for a replacement whose staged file
-// an earlier one names too (the comparison of paths by text). Nothing when
-// the plan keeps them all. Changes nothing.
+// an earlier one names too (the comparison of paths by text);
+// replacement_inside_replacement for a replacement whose path lies inside
+// another's, or holds another (the later of the two). Nothing when the plan
+// keeps them all. Changes nothing.
 std::optional<ApplyError> check_update_plan(const UpdatePlan& plan, ApplyFileSystem& file_system);
 
 }  // namespace korvanta

@@ -56,6 +56,9 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
   json twice = sample.state["replacements"][0];  // another spelling of the same staged file
   twice["path"] = "b.txt";
   twice["staged_path"] = data + "/STAGING/build-2/./a.txt";
+  json inside = twice;  // a file inside a file of the build
+  inside["path"] = "A.TXT/b.txt";
+  inside["staged_path"] = data + "/staging/build-2/b.txt";
   // Pointer and value; a discarded value erases the key.
   std::vector<std::tuple<std::string, json, Reason>> edits = {
       {"/install_root", utf8(sample.temp.path()), Reason::install_root_mismatch},
@@ -77,6 +80,7 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
       {"/replacements/0/path", ".KORVANTA/staging/build-2/a.txt", Reason::replacement_in_data_directory},
       {"/replacements/0/staged_path", data + "/backup/a.txt", Reason::staged_file_outside_staging_root},
       {"/replacements/1", twice, Reason::staged_file_listed_twice},
+      {"/replacements/1", inside, Reason::replacement_inside_replacement},
       {"/manifest/files", json::array({{{"path", "../x"}}}), Reason::invalid_update_manifest},
       {"/manifest/id", 2, Reason::invalid_update_manifest},
   };
