@@ -8,7 +8,6 @@
 
 #include "manifest/build_manifest.h"
 #include "platform/file_system.h"
-#include "platform/lock_file.h"
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "update/apply_file_system.h"
@@ -23,9 +22,6 @@ namespace path_text = platform::path_text;
 
 // Nothing when a step worked; otherwise why it did not.
 using Outcome = std::optional<ApplyError>;
-
-// In the data directory while an updater works on the installation.
-constexpr const wchar_t* kLockFileName = L"updater.lock";
 
 // A checked relative path under a root. The path is UTF-8 like the roots;
 // its "/" separators become the platform's.
@@ -78,10 +74,13 @@ Outcome install_staged_file(ApplyFileSystem& fs, const std::wstring& staged, con
   return std::nullopt;
 }
 
-Outcome backup_before_delete(ApplyFileSystem& fs, const UpdatePlan& plan, const std::string& relative) {
+// installed_file: whether there was a file to delete.
+Outcome backup_before_delete(ApplyFileSystem& fs, const UpdatePlan& plan, const std::string& relative,
+                             bool& installed_file) {
   const std::wstring installed = join_relative(plan.install_root, relative);
   platform::FileStatus status;
   if (auto error = status_of(fs, installed, status)) return error;
+  installed_file = status.exists;
   if (!status.exists) return std::nullopt;
   const std::wstring backup = join_relative(plan.backup_root, relative);
   if (auto error = fs.create_directories(path_text::parent_path(backup))) return system_failure(error);
@@ -89,7 +88,8 @@ Outcome backup_before_delete(ApplyFileSystem& fs, const UpdatePlan& plan, const 
   return std::nullopt;
 }
 
-Outcome replace_file(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement) {
+Outcome replace_file(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement,
+                     ApplyReport& report) {
   const std::wstring target = join_relative(plan.install_root, replacement.path);
   const std::wstring backup = join_relative(plan.backup_root, replacement.path);
   platform::FileStatus status;
@@ -109,7 +109,8 @@ Outcome replace_file(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacem
     // put it over the player's original.
     platform::FileStatus backed_up;
     if (auto error = status_of(fs, backup, backed_up)) return error;
-    if (backed_up.exists && holds_announced_content(fs, target, replacement)) return std::nullopt;
+    if (backed_up.exists && holds_announced_content(fs, target, replacement))
+      return ++report.already_installed, std::nullopt;
     if (auto error = move_file(fs, target, backup)) return error;
   }
   Outcome installed = install_staged_file(fs, replacement.staged_path, target);
@@ -170,7 +171,7 @@ ApplyError at(ApplyError error, const Where& where) {
   return error;
 }
 
-Outcome apply_deletions(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where) {
+Outcome apply_deletions(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where, ApplyReport& report) {
   // A file that is also replaced is left to its replacement, which moves the
   // installed file into the backup root itself. Deleting it first would copy
   // whatever is installed over that backup: after an interrupted run, when
@@ -181,29 +182,34 @@ Outcome apply_deletions(ApplyFileSystem& fs, const UpdatePlan& plan, Where& wher
     const Deletion& deletion = plan.deletions[i];
     where.enter(deletion_place(i), deletion);
     if (replaced.contain(deletion.path)) continue;
-    Outcome error = backup_before_delete(fs, plan, deletion.path);
+    bool installed = false;
+    Outcome error = backup_before_delete(fs, plan, deletion.path, installed);
     if (!error)
       if (auto removed = fs.remove(join_relative(plan.install_root, deletion.path))) error = system_failure(removed);
     if (error) return at(std::move(*error), where);
+    report.deleted += installed ? 1 : 0;
   }
   return std::nullopt;
 }
 
-Outcome apply_replacement(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement) {
+Outcome apply_replacement(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement,
+                          ApplyReport& report) {
   bool missing = false;
   Outcome error = verify_staged_file(fs, replacement, &missing);
   // The staged file is gone and its new version installed: an earlier run
   // of this update got this far before it was interrupted.
   if (error && missing && holds_announced_content(fs, join_relative(plan.install_root, replacement.path), replacement))
-    return std::nullopt;
+    return ++report.already_installed, std::nullopt;
   if (error) return error;
-  return replace_file(fs, plan, replacement);
+  return replace_file(fs, plan, replacement, report);
 }
 
-Outcome apply_replacements(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where) {
+Outcome apply_replacements(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where, ApplyReport& report) {
   for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
     where.enter(replacement_place(i), plan.replacements[i]);
-    if (auto error = apply_replacement(fs, plan, plan.replacements[i])) return at(std::move(*error), where);
+    const std::size_t found = report.already_installed;
+    if (auto error = apply_replacement(fs, plan, plan.replacements[i], report)) return at(std::move(*error), where);
+    report.replaced += report.already_installed == found ? 1 : 0;
   }
   return std::nullopt;
 }
@@ -227,35 +233,27 @@ ApplyError manifest_failure(const WriteFailure& failed) {
   return error;
 }
 
-// Errors here do not undo a completed update.
+// Errors here do not undo a completed update. The state file goes whatever
+// its attributes: left behind, it would tell the launcher that the update is
+// still to do.
 void clean_up(ApplyFileSystem& fs, const UpdatePlan& plan) {
   if (auto error = fs.remove(plan.staging_root); platform::is_directory_not_empty_error(error))
     fs.remove_all(plan.staging_root);
-  fs.remove(plan.state_file);
+  fs.remove_own_file(plan.state_file);
 }
 
-Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where) {
+Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, UpdaterLock& lock, Where& where,
+              ApplyReport& report) {
   UpdatePlan plan;
   if (auto error = locate_update_state(state_path, plan)) return error;
-  // One updater at a time in an installation: two would back up and install
-  // the same files at once. Taken before the state file is read, so that an
-  // updater cannot act on a state file that another has just finished with.
-  // A lock that cannot be taken at all (something in its way) refuses too,
-  // with the system's reason; without the directory there is no state file
-  // either, which loading it reports.
-  platform::LockFile lock;
-  if (const std::error_code error = lock.acquire(path_text::join(plan.data_dir, kLockFileName));
-      error && !platform::is_not_found_error(error)) {
-    ApplyError refused = platform::LockFile::held_elsewhere(error) ? failure(Reason::update_already_running, error)
-                                                                   : system_failure(error);
-    refused.place = kStateFilePlace;
-    return refused;
-  }
+  if (auto error = lock.take(state_path)) return error;
   if (auto error = load_update_plan(state_path, plan, fs)) return error;
-  if (auto error = apply_deletions(fs, plan, where)) return error;
-  if (auto error = apply_replacements(fs, plan, where)) return error;
+  if (auto error = apply_deletions(fs, plan, where, report)) return error;
+  if (auto error = apply_replacements(fs, plan, where, report)) return error;
   where = {std::string(kManifestPlace), {}};
   if (auto failed = fs.write_build_manifest(plan.manifest_path, plan.manifest)) return manifest_failure(*failed);
+  report.build_id = plan.manifest.id;
+  report.build_version = plan.manifest.version;
   where = {"clean-up", {}};
   clean_up(fs, plan);
   return std::nullopt;
@@ -263,10 +261,13 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where)
 
 }  // namespace
 
-std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system) {
+std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system,
+                                            ApplyReport* report, UpdaterLock* held) {
   Where where;
+  UpdaterLock own;
+  ApplyReport uncounted;
   try {
-    return apply(state_path, file_system, where);
+    return apply(state_path, file_system, held ? *held : own, where, report ? *report : uncounted);
   } catch (const std::exception& e) {
     ApplyError error = at(failure(Reason::own_message), where);
     error.message = e.what();

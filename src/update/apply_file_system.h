@@ -30,6 +30,9 @@ class ApplyFileSystem {
   virtual std::error_code copy_file(const std::wstring& from, const std::wstring& to) = 0;
   // Removes a file, a link or an empty directory; a missing path is no error.
   virtual std::error_code remove(const std::wstring& path) = 0;
+  // Removes a file of the updater's own (the state file) whatever its
+  // attributes; a missing path is no error.
+  virtual std::error_code remove_own_file(const std::wstring& path) = 0;
   // Removes a directory tree without following links out of it.
   virtual std::error_code remove_all(const std::wstring& path) = 0;
   // SHA-256 as 64 lower-case hex digits; "" with error set when the file
@@ -48,6 +51,7 @@ class PlatformFileSystem : public ApplyFileSystem {
   std::error_code rename(const std::wstring& from, const std::wstring& to) override;
   std::error_code copy_file(const std::wstring& from, const std::wstring& to) override;
   std::error_code remove(const std::wstring& path) override;
+  std::error_code remove_own_file(const std::wstring& path) override;
   std::error_code remove_all(const std::wstring& path) override;
   std::string sha256_file_hex(const std::wstring& path, std::error_code& error) override;
   std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) override;

@@ -222,6 +222,7 @@ class FaultyFileSystem : public PlatformFileSystem {
   std::error_code create_directories(Path p) override { return hit() ? error() : Real::create_directories(p); }
   std::error_code rename(Path a, Path b) override { return hit() ? error() : held_.count(a) ? injected() : Real::rename(a, b); }
   std::error_code remove(Path p) override { return hit() ? error() : Real::remove(p); }
+  std::error_code remove_own_file(Path p) override { return hit() ? error() : Real::remove_own_file(p); }
   std::error_code remove_all(Path p) override { return hit() ? error() : Real::remove_all(p); }
   std::error_code copy_file(Path from, Path to) override {
     if (fault_ == Fault::stop_copying && calls + 1 == at_) testing::write_file(to, content(from).substr(0, 1));
@@ -250,12 +251,16 @@ class FaultyFileSystem : public PlatformFileSystem {
 };
 
 // A whole run first: the update installed, every old file in the backup
-// root, nothing backed up for a deletion of a file never installed.
+// root, nothing backed up for a deletion of a file never installed, and
+// counted (the other name of a replaced file is a deletion).
 TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
   for (const Fault fault : {Fault::fail_once, Fault::fail_from_then_on, Fault::stop, Fault::stop_copying}) {
     Update whole;
     FaultyFileSystem counting(1 << 30, fault, whole.state);  // never reaches its fault
-    ASSERT_FALSE(apply_update_with(whole.state_path, counting));
+    ApplyReport report;
+    ASSERT_FALSE(apply_update_with(whole.state_path, counting, &report));
+    EXPECT_EQ(std::vector<std::size_t>({report.deleted, report.replaced, report.already_installed}),
+              std::vector<std::size_t>({2, 5, 0}));
     const Tree installed = testing::snapshot(whole.temp.path());
     EXPECT_EQ(files_of(installed), kInstalledAfter);
     EXPECT_EQ(installed.count(R + ".korvanta/backup/build-1/never"), 0u);
@@ -286,8 +291,12 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
       // A file new in this build, copied into place by a run stopped before
       // its staged file was removed, looks to the second run like the
       // player's own: it is backed up like one.
-      const std::optional<ApplyError> again = apply_update(update.state_path);
+      // Each replacement is counted once: installed now, or found installed.
+      PlatformFileSystem real;
+      ApplyReport done;
+      const std::optional<ApplyError> again = apply_update_with(update.state_path, real, &done);
       EXPECT_FALSE(again) << context << ", run again: " << again->reason_text();
+      EXPECT_EQ(done.replaced + done.already_installed, 5u) << context;
       Tree after = files_of(testing::snapshot(update.temp.path()));
       if (const auto c = after.find(R + ".korvanta/backup/build-1/new/deep/c.bin");
           fault == Fault::stop_copying && c != after.end() && c->second == "c2")
