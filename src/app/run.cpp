@@ -76,8 +76,10 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
   std::optional<ApplyError> failure;
   const auto finish = [&](ExitCode code, unsigned pause_ms) {
     // The result of the updater that holds the lock is not this one's to
-    // overwrite.
-    if (!failure || failure->reason != Reason::update_already_running) {
+    // overwrite; beside a state file in the wrong place, a file of that name
+    // may be anybody's.
+    if (!failure || (failure->reason != Reason::update_already_running &&
+                     failure->reason != Reason::invalid_update_state_location)) {
       result.exit_code = static_cast<int>(code);
       result.failure = failure;
       result.state_file_left = state_file_left(options.state_path);

@@ -47,8 +47,8 @@ RunServices default_services();
 // Parses the options and runs the preview or one update: take the updater
 // lock, wait for the launcher, apply, restart, with every phase logged, and
 // at the end the result file (update_result.h) unless another updater held
-// the lock. Returns the exit code, which no failure to write the result
-// changes. No exception leaves it.
+// the lock or the state file is in the wrong place. Returns the exit code,
+// which no failure to write the result changes. No exception leaves it.
 int run_updater(int argc, const wchar_t* const* argv, const RunServices& services);
 int run_updater(int argc, const wchar_t* const* argv);
 

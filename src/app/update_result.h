@@ -1,7 +1,8 @@
 #pragma once
 // update-result.json: how a run ended, for the launcher, which has exited by
 // then and would otherwise have to read the log. The run writes it beside the
-// state file as its last step, while it still holds the updater lock.
+// state file (in .korvanta) as its last step, while it still holds the
+// updater lock.
 #include <chrono>
 #include <optional>
 #include <string>

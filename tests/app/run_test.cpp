@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "app/update_result.h"
 #include "platform/error.h"
 #include "platform/process.h"
 #include "support/test_support.h"
@@ -49,42 +50,48 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesResultAndExitCode) {
   // run must leave the result there as it was, "none" when there is none.
   const struct {
     std::vector<const wchar_t*> args;
-    bool locks, applies, restarts;
+    std::optional<Reason> refused;  // by the fake lock
+    bool applies, restarts;
     int code;
     std::vector<std::string> events, log;
     std::string result;
   } cases[] = {
-      {{L"--state", state.c_str(), L"--parent-pid", L"7", L"--restart", L"L.exe", L"--", L"a b", L""}, true, true, true,
+      {{L"--state", state.c_str(), L"--parent-pid", L"7", L"--restart", L"L.exe", L"--", L"a b", L""}, {}, true, true,
        0, {"lock", "wait 7", "apply", "restart L.exe [a b] []"}, {waiting, applying, restarting, complete},
        "installed null null"},
-      {{L"--state", state.c_str(), L"--show-ui", L"--product-name", forged.c_str()}, true, true, true, 0,
+      {{L"--state", state.c_str(), L"--show-ui", L"--product-name", forged.c_str()}, {}, true, true, 0,
        {"window " + utf8(forged) + " Updater", "lock", "WAITING", "INSTALLING", "apply", "RESTARTING", "COMPLETE",
         "sleep 500", "close"},
        {waiting, applying, "Restarting Shop\\r\\n[2026-12-06 09:14:05] x\\x09\\x7f\\u0085\\u2028\\", complete},
        "installed null null"},
-      {{L"--state", state.c_str(), L"--show-ui", L"--restart", L"L.exe"}, true, false, true, 3,
+      {{L"--state", state.c_str(), L"--show-ui", L"--restart", L"L.exe"}, {}, false, true, 3,
        {"window Project Updater", "lock", "WAITING", "INSTALLING", "apply", "FAILED", "sleep 3000", "close"},
        {waiting, applying, "Failed entry: /replacements/0 \"a\\nb\"; Windows error 5", "Apply failed: " + failed,
         "The update could not be applied"},
        "failed " + json(failed).dump() + R"( {"path":"a\nb","place":"/replacements/0","windows_error":5})"},
-      // Another updater holds the lock: no wait, and its result stays.
-      {{L"--state", state.c_str(), L"--parent-pid", L"7", L"--restart", L"L.exe"}, false, true, true, 3, {"lock"},
+      // Another updater holds the lock, or the place is wrong: no wait, the result stays.
+      {{L"--state", state.c_str(), L"--parent-pid", L"7", L"--restart", L"L.exe"}, Reason::update_already_running, true,
+       true, 3, {"lock"},
        {"Failed entry: state file", "Apply failed: update_already_running", "The update could not be applied"},
        "kept"},
-      {{L"--state", state.c_str(), L"--show-ui", L"--restart", L"L.exe"}, true, true, false, 4,
+      {{L"--state", state.c_str()}, Reason::invalid_update_state_location, true, true, 3, {"lock"},
+       {"Failed entry: state file", "Apply failed: invalid_update_state_location", "The update could not be applied"},
+       "kept"},
+      {{L"--state", state.c_str(), L"--show-ui", L"--restart", L"L.exe"}, {}, true, false, 4,
        {"window Project Updater", "lock", "WAITING", "INSTALLING", "apply", "RESTARTING", "restart L.exe", "ATTENTION",
         "sleep 3000", "close"},
        {waiting, applying, restarting, "Restart failed", "Update installed, but restart failed"},
        "installed_restart_failed null null"},
-      {{L"--state", unwritable.c_str()}, true, true, true, 0, {"lock", "apply"}, {}, "kept"},
+      {{L"--state", unwritable.c_str()}, {}, true, true, 0, {"lock", "apply"}, {}, "kept"},
       // Its result cannot be written (see below): one line more, the same exit code.
-      {{L"--state", state.c_str(), L"--parent-pid", self.c_str()}, true, true, true, 0, {"lock", "apply"},  // not itself
+      {{L"--state", state.c_str(), L"--parent-pid", self.c_str()}, {}, true, true, 0, {"lock", "apply"},  // not itself
        {waiting, applying, restarting, complete, "Result file not written: " + in_the_way}, "none"},
-      {{L"--parent-pid", L"7", L"--show-ui", L"--state"}, true, true, true, 2, {}, {}, "kept"},
-      {{L"--preview-ui", L"--parent-pid", L"7", L"--product-name", L"Shop"}, true, true, true, 0, {"preview Shop"}, {},
+      {{L"--parent-pid", L"7", L"--show-ui", L"--state"}, {}, true, true, 2, {}, {}, "kept"},
+      {{L"--preview-ui", L"--parent-pid", L"7", L"--product-name", L"Shop"}, {}, true, true, 0, {"preview Shop"}, {},
        "kept"},
   };
   std::vector<std::string> log;
+  const std::string started = format_utc(std::chrono::system_clock::now());
   for (const auto& c : cases) {
     if (c.result == "none") testing::write_file(result_path + L".tmp\\in the way", "");
     const std::optional<std::string> earlier_result = testing::content(result_path);
@@ -102,8 +109,8 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesResultAndExitCode) {
     services.wait_for_process = [&](std::uint32_t pid) { events.push_back("wait " + std::to_string(pid)); };
     services.lock_update = [&](const std::wstring&, UpdaterLock&) -> std::optional<ApplyError> {
       events.push_back("lock");
-      if (c.locks) return std::nullopt;
-      return ApplyError{Reason::update_already_running, {}, "", std::string(kStateFilePlace), ""};
+      if (!c.refused) return std::nullopt;
+      return ApplyError{*c.refused, {}, "", std::string(kStateFilePlace), ""};
     };
     services.apply_update = [&](const std::wstring& path, UpdaterLock&, ApplyReport&) -> std::optional<ApplyError> {
       events.push_back(path == argv[2] ? "apply" : "apply elsewhere");
@@ -128,11 +135,12 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesResultAndExitCode) {
       EXPECT_EQ(testing::content(result_path), c.result == "kept" ? earlier_result : std::nullopt);
       continue;
     }
-    const json result = testing::result_file(result_path, "run-" + std::to_string(c.code)).value_or(json());
-    EXPECT_EQ(result.value("outcome", "") + " " + result["reason"].dump() + " " + result["failed_entry"].dump(),
-              c.result);
-    EXPECT_EQ(result.value("exit_code", -1), c.code);
-    EXPECT_EQ(result.value("state_file_left", false), true);
+    json result = testing::result_file(result_path, "run-" + std::to_string(c.code)).value_or(json());
+    EXPECT_EQ(result["exit_code"].dump() + " " + result.value("outcome", "") + " " + result["reason"].dump() + " " +
+                  result["failed_entry"].dump() + " " + result["state_file_left"].dump(),
+              std::to_string(c.code) + " " + c.result + " true");
+    const std::string start = result.value("start_time", ""), end = result.value("end_time", "");
+    EXPECT_TRUE("2025" < started && started <= start && start <= end) << started << " " << start << " " << end;
   }
 }
 
