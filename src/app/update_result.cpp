@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/path_text.h"
+#include "platform/text.h"
 
 namespace korvanta {
 namespace {
@@ -15,13 +16,19 @@ using nlohmann::json;
 
 json text_or_null(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
 
+// A message of the updater's own may hold bytes that are not UTF-8, which
+// the writer refuses: the result is worth more than those bytes (U+FFFD).
+std::string well_formed(const std::string& text) { return platform::wide_to_utf8(platform::utf8_to_wide(text)); }
+
 // The failure's place, path and Windows error as its "Failed entry: " line
 // gives them.
 json failed_entry(const ApplyError& failure) {
-  const int number = failure.windows_error();
-  return {{"place", failure.place.empty() ? std::string(kUnknownPlace) : failure.place},
-          {"path", text_or_null(failure.path)},
-          {"windows_error", number != 0 ? json(number) : json(nullptr)}};
+  json entry = json::object();
+  entry["place"] = failure.place.empty() ? std::string(kUnknownPlace) : failure.place;
+  entry["path"] = text_or_null(failure.path);
+  entry["windows_error"] = nullptr;
+  if (const int number = failure.windows_error(); number != 0) entry["windows_error"] = number;
+  return entry;
 }
 
 const char* outcome_of(int exit_code) {
@@ -47,25 +54,23 @@ std::string format_utc(std::chrono::system_clock::time_point time) {
 
 json update_result_to_json(const UpdateResult& result) {
   const ApplyReport& report = result.report;
-  const bool installed = result.exit_code != static_cast<int>(ExitCode::kApplyFailed);
-  json build = nullptr;
-  if (installed) build = {{"id", report.build_id.value_or("")}, {"version", report.build_version.value_or("")}};
-  const json value = {
-      {"exit_code", result.exit_code},
-      {"outcome", outcome_of(result.exit_code)},
-      {"reason", result.failure ? json(result.failure->reason_text()) : json(nullptr)},
-      {"failed_entry", result.failure ? failed_entry(*result.failure) : json(nullptr)},
-      {"build", build},
-      {"state_file_left", result.state_file_left},
-      {"deleted", report.deleted},
-      {"replaced", report.replaced},
-      {"already_installed", report.already_installed},
-      {"start_time", format_utc(result.start)},
-      {"end_time", format_utc(result.end)},
-  };
-  // A message of the updater's own may hold bytes that are not UTF-8, which
-  // the writer refuses: the result is worth more than those bytes.
-  return json::parse(value.dump(-1, ' ', false, json::error_handler_t::replace));
+  json value = json::object();
+  value["exit_code"] = result.exit_code;
+  value["outcome"] = outcome_of(result.exit_code);
+  value["reason"] = result.failure ? json(well_formed(result.failure->reason_text())) : json(nullptr);
+  value["failed_entry"] = result.failure ? failed_entry(*result.failure) : json(nullptr);
+  json& build = value["build"];
+  if (result.exit_code != static_cast<int>(ExitCode::kApplyFailed)) {
+    build["id"] = report.build_id.value_or("");
+    build["version"] = report.build_version.value_or("");
+  }
+  value["state_file_left"] = result.state_file_left;
+  value["deleted"] = report.deleted;
+  value["replaced"] = report.replaced;
+  value["already_installed"] = report.already_installed;
+  value["start_time"] = format_utc(result.start);
+  value["end_time"] = format_utc(result.end);
+  return value;
 }
 
 std::optional<std::string> write_update_result(const std::wstring& path, const UpdateResult& result) {

@@ -30,8 +30,9 @@ struct UpdateResult {
 // The state file's directory, then update-result.json.
 std::wstring result_path_for(const std::wstring& state_path);
 
-// The JSON form that schemas/update-result.schema.json describes. Bytes that
-// are not UTF-8 (in a message of the updater's own) become U+FFFD.
+// The JSON form that schemas/update-result.schema.json describes. Bytes of
+// the reason that are not UTF-8 (in a message of the updater's own) become
+// U+FFFD; the place and path are the state file's UTF-8 or the updater's own.
 nlohmann::json update_result_to_json(const UpdateResult& result);
 
 // Writes the result to path, whole or not at all (write_json_file). Nothing
