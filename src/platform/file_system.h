@@ -74,6 +74,11 @@ std::error_code copy_file(const std::wstring& from, const std::wstring& to);
 // path that does not exist is no error.
 std::error_code remove_path(const std::wstring& path);
 
+// Removes a file of the updater's own whatever its attributes: a read-only
+// one too (on Windows). A missing file is no error; a directory is not
+// removed.
+std::error_code remove_own_file(const std::wstring& path);
+
 // Removes a directory and everything below it. Links and junctions met on
 // the way are removed themselves; nothing they point to is entered. Goes on
 // after a failure and returns the first error.

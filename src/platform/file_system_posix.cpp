@@ -1,11 +1,13 @@
 #include "platform/file_system.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include <algorithm>
 
+#include "platform/error.h"
 #include "platform/text.h"
 
 namespace korvanta::platform {
@@ -74,6 +76,13 @@ std::error_code remove_path(const std::wstring& path) {
   fs::remove(fs_path(path), error);
   if (is_not_found_error(error)) error.clear();
   return error;
+}
+
+std::error_code remove_own_file(const std::wstring& path) {
+  // Whether a file may be unlinked is its directory's to say, not its own.
+  if (::unlink(fs_path(path).c_str()) == 0) return {};
+  const std::error_code error = last_os_error();
+  return is_not_found_error(error) ? std::error_code{} : error;
 }
 
 std::error_code remove_all(const std::wstring& path) {

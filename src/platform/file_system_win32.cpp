@@ -224,6 +224,16 @@ std::error_code remove_path(const std::wstring& path) {
   return is_not_found_code(result) ? std::error_code{} : as_error(result);
 }
 
+std::error_code remove_own_file(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(file_api_path(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const auto error = last_os_error();
+    return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
+  }
+  const std::error_code error = delete_file_forcing(path, attributes);
+  return is_not_found_error(error) ? std::error_code{} : error;
+}
+
 std::error_code remove_all(const std::wstring& path) {
   const std::wstring target = file_api_path(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());

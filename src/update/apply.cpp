@@ -10,7 +10,6 @@
 
 #include "manifest/build_manifest.h"
 #include "platform/file_system.h"
-#include "platform/lock_file.h"
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "update/apply_file_system.h"
@@ -25,9 +24,6 @@ namespace path_text = platform::path_text;
 
 // Nothing when a step worked; otherwise why it did not.
 using Outcome = std::optional<ApplyError>;
-
-// In the data directory while an updater works on the installation.
-constexpr const wchar_t* kLockFileName = L"updater.lock";
 
 // A checked relative path under a root. The path is UTF-8 like the roots;
 // its "/" separators become the platform's.
@@ -71,6 +67,7 @@ std::wstring beside(const std::wstring& destination) {
 struct Work {
   ApplyFileSystem& fs;
   const UpdatePlan& plan;
+  ApplyReport& report;
   std::wstring copies;  // kCopiesFolderName in the data directory
   std::size_t copies_made = 0;
   // The folders made or found in this apply: each is made once, not walked
@@ -134,7 +131,9 @@ Outcome delete_file(Work& work, const Deletion& deletion) {
   if (auto error = status_of(work.fs, installed, status)) return error;
   if (!status.exists || status.is_directory) return std::nullopt;
   const std::wstring backup = join_relative(work.plan.backup_root, deletion.path);
-  return move_file(work, installed, backup);
+  if (auto error = move_file(work, installed, backup)) return error;
+  ++work.report.deleted;
+  return std::nullopt;
 }
 
 // A folder where a replacement's file goes: every file it holds, the player's
@@ -187,7 +186,8 @@ Outcome replace_file(Work& work, const Replacement& replacement) {
     // original, back up a file the player never had, or meet the backup of
     // the file the new build's folder replaced. Only a file of the new
     // version's size is hashed.
-    if (status.size == replacement.size && holds_announced_content(fs, target, replacement)) return std::nullopt;
+    if (status.size == replacement.size && holds_announced_content(fs, target, replacement))
+      return ++work.report.already_installed, std::nullopt;
     if (auto error = move_file(work, target, backup)) return error;
   }
   Outcome installed = move_file(work, replacement.staged_path, target, /*source_may_stay=*/true);
@@ -336,7 +336,7 @@ Outcome apply_replacement(Work& work, const Replacement& replacement) {
   // of this update got this far before it was interrupted.
   if (error && error->reason == Reason::staged_file_size_mismatch && !staged.exists &&
       holds_announced_content(work.fs, join_relative(work.plan.install_root, replacement.path), replacement))
-    return std::nullopt;
+    return ++work.report.already_installed, std::nullopt;
   if (error) return error;
   return replace_file(work, replacement);
 }
@@ -345,7 +345,9 @@ Outcome apply_replacements(Work& work, Where& where) {
   const UpdatePlan& plan = work.plan;
   for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
     where.enter(replacement_place(i), plan.replacements[i]);
+    const std::size_t found = work.report.already_installed;
     if (auto error = apply_replacement(work, plan.replacements[i])) return at(std::move(*error), where);
+    work.report.replaced += work.report.already_installed == found ? 1 : 0;
   }
   return std::nullopt;
 }
@@ -369,39 +371,31 @@ ApplyError manifest_failure(const WriteFailure& failed) {
   return error;
 }
 
-// Errors here do not undo a completed update.
+// Errors here do not undo a completed update. The state file goes whatever
+// its attributes: left behind, it would tell the launcher that the update is
+// still to do.
 void clean_up(Work& work) {
   ApplyFileSystem& fs = work.fs;
   work.discard_copies();
   if (auto error = fs.remove(work.plan.staging_root); platform::is_directory_not_empty_error(error))
     fs.remove_all(work.plan.staging_root);
-  fs.remove(work.plan.state_file);
+  fs.remove_own_file(work.plan.state_file);
 }
 
-Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where) {
+Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, UpdaterLock& lock, Where& where,
+              ApplyReport& report) {
   UpdatePlan plan;
   if (auto error = locate_update_state(state_path, plan)) return error;
-  // One updater at a time in an installation: two would back up and install
-  // the same files at once. Taken before the state file is read, so that an
-  // updater cannot act on a state file that another has just finished with.
-  // A lock that cannot be taken at all (something in its way) refuses too,
-  // with the system's reason; without the directory there is no state file
-  // either, which loading it reports.
-  platform::LockFile lock;
-  if (const std::error_code error = lock.acquire(path_text::join(plan.data_dir, kLockFileName));
-      error && !platform::is_not_found_error(error)) {
-    ApplyError refused = platform::LockFile::held_elsewhere(error) ? failure(Reason::update_already_running, error)
-                                                                   : system_failure(error);
-    refused.place = kStateFilePlace;
-    return refused;
-  }
+  if (auto error = lock.take(state_path)) return error;
   if (auto error = load_update_plan(state_path, plan, fs)) return error;
-  Work work{fs, plan, path_text::join(plan.data_dir, kCopiesFolderName)};
+  Work work{fs, plan, report, path_text::join(plan.data_dir, kCopiesFolderName)};
   work.discard_copies();  // an interrupted run's, whatever their attributes
   if (auto error = apply_deletions(work, where)) return error;
   if (auto error = apply_replacements(work, where)) return error;
   where = {std::string(kManifestPlace), {}};
   if (auto failed = fs.write_build_manifest(plan.manifest_path, plan.manifest)) return manifest_failure(*failed);
+  report.build_id = plan.manifest.id;
+  report.build_version = plan.manifest.version;
   where = {"clean-up", {}};
   clean_up(work);
   return std::nullopt;
@@ -409,10 +403,13 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where)
 
 }  // namespace
 
-std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system) {
+std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system,
+                                            ApplyReport* report, UpdaterLock* held) {
   Where where;
+  UpdaterLock own;
+  ApplyReport uncounted;
   try {
-    return apply(state_path, file_system, where);
+    return apply(state_path, file_system, held ? *held : own, where, report ? *report : uncounted);
   } catch (const std::exception& e) {
     ApplyError error = at(failure(Reason::own_message), where);
     error.message = e.what();

@@ -31,6 +31,9 @@ class ApplyFileSystem {
   virtual std::error_code copy_file(const std::wstring& from, const std::wstring& to) = 0;
   // Removes a file, a link or an empty directory; a missing path is no error.
   virtual std::error_code remove(const std::wstring& path) = 0;
+  // Removes a file of the updater's own (the state file) whatever its
+  // attributes; a missing path is no error.
+  virtual std::error_code remove_own_file(const std::wstring& path) = 0;
   // Removes a directory tree without following links out of it; read-only
   // files in it too.
   virtual std::error_code remove_all(const std::wstring& path) = 0;
@@ -52,6 +55,7 @@ class PlatformFileSystem : public ApplyFileSystem {
   std::error_code rename(const std::wstring& from, const std::wstring& to) override;
   std::error_code copy_file(const std::wstring& from, const std::wstring& to) override;
   std::error_code remove(const std::wstring& path) override;
+  std::error_code remove_own_file(const std::wstring& path) override;
   std::error_code remove_all(const std::wstring& path) override;
   std::error_code list_directory(const std::wstring& path, std::vector<platform::DirectoryEntry>& entries) override;
   std::string sha256_file_hex(const std::wstring& path, std::error_code& error) override;

@@ -120,6 +120,14 @@ Tree snapshot(const std::wstring& dir) {
   return tree;
 }
 
+std::optional<nlohmann::json> result_file(const std::wstring& path, const std::string& name) {
+  const std::optional<std::string> text = content(path);
+  if (!text) return std::nullopt;
+  fs::create_directories("update-results");
+  std::ofstream(fs::path("update-results") / (name + ".json"), std::ios::binary) << *text;
+  return nlohmann::json::parse(*text, nullptr, false);
+}
+
 std::optional<std::vector<std::string>> log_texts(const std::wstring& log_path) {
   const std::optional<std::string> text = content(log_path);
   if (!text) return std::nullopt;

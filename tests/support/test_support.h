@@ -41,6 +41,12 @@ std::wstring tool_path(const std::wstring& name);
 using Tree = std::map<std::string, std::string>;
 Tree snapshot(const std::wstring& dir);
 
+// The result file at path, parsed (discarded when it is not JSON; nothing
+// when there is none), and kept as update-results/<name>.json in the working
+// directory, where the schema check (tests/schemas) validates it after the
+// test programs have run.
+std::optional<nlohmann::json> result_file(const std::wstring& path, const std::string& name);
+
 // The texts of the run log's lines; nothing when any byte falls outside the
 // "[YYYY-MM-DD HH:MM:SS] text" CR LF form.
 std::optional<std::vector<std::string>> log_texts(const std::wstring& log_path);

@@ -255,6 +255,7 @@ class FaultyFileSystem : public PlatformFileSystem {
     return hit() ? error() : Real::list_directory(p, entries);
   }
   std::error_code remove(Path p) override { return hit() ? error() : Real::remove(p); }
+  std::error_code remove_own_file(Path p) override { return hit() ? error() : Real::remove_own_file(p); }
   std::error_code remove_all(Path p) override { return hit() ? error() : Real::remove_all(p); }
   std::error_code copy_file(Path from, Path to) override {
     if (fault_ == Fault::stop_copying && calls + 1 == at_) {
@@ -288,12 +289,16 @@ class FaultyFileSystem : public PlatformFileSystem {
 };
 
 // A whole run first: the update installed, every old file in the backup
-// root, nothing backed up for a deletion of a file never installed.
+// root, nothing backed up for a deletion of a file never installed, and
+// counted (the other name of a replaced file is a deletion).
 TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
   for (const Fault fault : {Fault::fail_once, Fault::fail_from_then_on, Fault::stop, Fault::stop_copying}) {
     Update whole;
     FaultyFileSystem counting(1 << 30, fault, whole.state);  // never reaches its fault
-    ASSERT_FALSE(apply_update_with(whole.state_path, counting));
+    ApplyReport report;
+    ASSERT_FALSE(apply_update_with(whole.state_path, counting, &report));
+    EXPECT_EQ(std::vector<std::size_t>({report.deleted, report.replaced, report.already_installed}),
+              std::vector<std::size_t>({3, 6, 0}));
     const Tree installed = testing::snapshot(whole.temp.path());
     EXPECT_EQ(files_of(installed), kInstalledAfter);
     EXPECT_EQ(installed.count(R + ".korvanta/backup/build-1/never"), 0u);
@@ -335,9 +340,11 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
           if (!testing::content(path)) testing::write_file(path, bytes);
       FaultyFileSystem second(k, fault, update.state), third(1 << 30, fault, update.state);
       const bool second_failed = apply_update_with(update.state_path, second).has_value();
-      if (second_failed) {
-        const std::optional<ApplyError> again = apply_update_with(update.state_path, third);
+      if (second_failed) {  // each replacement counted once: installed now, or found installed
+        ApplyReport done;
+        const std::optional<ApplyError> again = apply_update_with(update.state_path, third, &done);
         EXPECT_FALSE(again) << context << ", run a third time: " << again->reason_text();
+        EXPECT_EQ(done.replaced + done.already_installed, update.state["replacements"].size()) << context;
       }
       Tree after = files_of(testing::snapshot(update.temp.path()));
       if (!second_failed)  // only its clean-up: what it could not remove stays

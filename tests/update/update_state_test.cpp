@@ -14,6 +14,7 @@
 #include "platform/lock_file.h"
 #include "support/test_support.h"
 #include "update/apply.h"
+#include "update/apply_file_system.h"
 
 namespace korvanta {
 namespace {
@@ -148,6 +149,13 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
     ASSERT_FALSE(other_updater.acquire(sample.data_dir + L"\\updater.lock"));
     EXPECT_EQ(sample.apply_text("not read while another updater works"), code(Reason::update_already_running));
     EXPECT_EQ(sample.failure.place, kStateFilePlace);
+  }
+  {  // the caller's own, taken before: the apply goes on under it
+    UpdaterLock own;
+    PlatformFileSystem file_system;
+    ASSERT_FALSE(own.take(sample.state_path));
+    EXPECT_EQ(apply_update_with(sample.state_path, file_system, nullptr, &own).value().reason,
+              Reason::failed_to_load_update_state);
   }
   testing::write_file(sample.data_dir + L"\\updater.lock\\in the way", "");  // no lock to take: no update
   EXPECT_NE(sample.apply_text(good), "");
