@@ -112,7 +112,7 @@ Outcome replace_file(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacem
     if (backed_up.exists && holds_announced_content(fs, target, replacement)) return std::nullopt;
     if (auto error = move_file(fs, target, backup)) return error;
   }
-  Outcome installed = install_staged_file(fs, replacement.staged_path, target);
+  Outcome installed = install_staged_file(fs, platform::utf8_to_wide(replacement.staged_path), target);
   if (installed && had_target) {
     // Put the old file back; should that fail too, it is still the backup,
     // and the installation's failure is what the launcher must hear.

@@ -1,5 +1,6 @@
 #include "update/staged_file.h"
 
+#include "platform/text.h"
 #include "update/apply_file_system.h"
 
 namespace korvanta {
@@ -29,7 +30,7 @@ Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, 
 std::optional<ApplyError> verify_staged_file(ApplyFileSystem& file_system, const Replacement& replacement,
                                              bool* missing) {
   std::error_code error;
-  switch (compare_content(file_system, replacement.staged_path, replacement, error)) {
+  switch (compare_content(file_system, platform::utf8_to_wide(replacement.staged_path), replacement, error)) {
     case Content::absent:
       if (error) return system_failure(error);
       if (missing != nullptr) *missing = true;

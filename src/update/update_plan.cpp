@@ -51,7 +51,7 @@ std::optional<ApplyError> check_update_plan(const UpdatePlan& plan, ApplyFileSys
   for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
     if (in_data_directory(plan, plan.replacements[i].path, fs, data_dir))
       return at(failure(Reason::replacement_in_data_directory), replacement_place(i), plan.replacements[i]);
-    staged.emplace_back(std::hash<std::wstring>()(compare_form(plan.replacements[i].staged_path)), i);
+    staged.emplace_back(std::hash<std::wstring>()(compare_form(platform::utf8_to_wide(plan.replacements[i].staged_path))), i);
   }
   std::sort(staged.begin(), staged.end());
   std::optional<std::size_t> twice;  // the first replacement whose staged file an earlier one names
@@ -59,8 +59,9 @@ std::optional<ApplyError> check_update_plan(const UpdatePlan& plan, ApplyFileSys
     const auto end = std::find_if(run, staged.end(), [&](const auto& s) { return s.first != run->first; });
     for (auto a = run; a != end; ++a)
       for (auto b = a + 1; b != end; ++b)
-        if ((!twice || b->second < *twice) && paths_equal(plan.replacements[a->second].staged_path,
-                                                          plan.replacements[b->second].staged_path))
+        if ((!twice || b->second < *twice) &&
+            paths_equal(platform::utf8_to_wide(plan.replacements[a->second].staged_path),
+                        platform::utf8_to_wide(plan.replacements[b->second].staged_path)))
           twice = b->second;
     run = end;
   }

@@ -26,8 +26,8 @@ struct EntryPath {
 struct Deletion : EntryPath {};
 
 struct Replacement : EntryPath {
-  std::wstring staged_path;  // "staged_path" widened from UTF-8; inside the staging root
-  std::uint64_t size = 0;    // json_to_u64 of "size"
+  std::string staged_path;   // "staged_path" as given (UTF-8: half the memory of its wide form); inside the staging root
+  std::uint64_t size = 0;    // json_count of "size"
   std::string sha256;        // "sha256" with its ASCII letters lowered
 };
 

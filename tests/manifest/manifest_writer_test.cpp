@@ -27,7 +27,7 @@ TEST(ManifestWriter, WritesTheExactTextOverAnOldManifestOrIntoNewDirectories) {
   testing::write_file(dir / L"old\\m.json", std::string(100000, 'x'));
   testing::write_file(dir / L"old\\m.json.tmp", "left by a crash");
   for (const wchar_t* target : {L"old\\m.json", L"new\\dir\\m.json"})
-    EXPECT_FALSE(write_build_manifest(dir / target, parse_build_manifest(json::parse(kWritten)).value()));
+    EXPECT_FALSE(write_build_manifest(dir / target, testing::read_manifest(kWritten).value()));
   EXPECT_EQ(testing::snapshot(dir.path()), (testing::Tree{{"new", "<dir>"}, {"new/dir", "<dir>"}, {"old", "<dir>"},
                                                            {"new/dir/m.json", kWritten}, {"old/m.json", kWritten}}));
 }
