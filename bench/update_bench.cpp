@@ -6,12 +6,15 @@
 //
 //   update_bench generate <dir> game|small|empty <files> [total MiB]
 //   update_bench run <dir> full|delta|manifest-only <repetitions> [--windows] [--extra <n>]
-//                [--name <key>] -- <updater command...> [-- <floor command...>]
+//                [--name <key>] --updater <command...> [--floor <command...>] [--before <command...>]
 //
-// The updater command gets "--state <state file>" appended, the floor
-// command the floor's list. --windows: the programs are Windows programs
-// under Wine, and get Z:\ paths. --extra: the manifest lists that many more
-// files (not on disk). Prints a table and RESULT lines under <key>.
+// An updater command (--updater; --before: an earlier build of it) gets
+// "--state <state file>" appended, the floor command the floor's list; each
+// pair runs each of them once, each first in its turn. --windows: the
+// programs are Windows programs under Wine, and get Z:\ paths. --extra: the
+// manifest lists that many more files (not on disk). Prints a table and
+// RESULT lines under <key>: seconds (best), ms per entry, the ratio to the
+// floor (median of the pairs), peak resident KiB.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -70,6 +73,15 @@ std::string tail_of(const fs::path& path) {
   return text.size() > 600 ? text.substr(text.size() - 600) : text;
 }
 
+// One program the run measures: its command, and its figures over the pairs.
+struct Side {
+  std::string name;  // "updater", "before" (an earlier updater) or "floor"
+  std::vector<std::string> command;
+  std::vector<double> seconds;
+  long peak_kib = 0;
+  bool is_floor() const { return name == "floor"; }
+};
+
 int run(int argc, char** argv) {
   const fs::path dir = argv[2];
   const std::string kind_name = argv[3];
@@ -77,39 +89,47 @@ int run(int argc, char** argv) {
   bool windows = false;
   std::size_t extra = 0;
   std::string key = kind_name;
-  std::vector<std::string> updater, floor;
-  int i = 5;
-  for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    if (!std::strcmp(argv[i], "--windows")) windows = true;
-    else if (!std::strcmp(argv[i], "--extra") && i + 1 < argc) extra = std::strtoull(argv[++i], nullptr, 10);
-    else if (!std::strcmp(argv[i], "--name") && i + 1 < argc) key = argv[++i];
+  std::vector<Side> sides;
+  for (int i = 5; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--windows") windows = true;
+    else if (word == "--extra" && i + 1 < argc) extra = std::strtoull(argv[++i], nullptr, 10);
+    else if (word == "--name" && i + 1 < argc) key = argv[++i];
+    else if (word == "--updater" || word == "--floor" || word == "--before") sides.push_back({word.substr(2), {}});
+    else if (!sides.empty()) sides.back().command.push_back(word);
   }
-  for (++i; i < argc && std::strcmp(argv[i], "--") != 0; ++i) updater.push_back(argv[i]);
-  for (++i; i < argc; ++i) floor.push_back(argv[i]);
   const UpdateKind kind = kind_name == "full"    ? UpdateKind::full
                           : kind_name == "delta" ? UpdateKind::delta
                                                  : UpdateKind::manifest_only;
   const std::vector<TreeFile> tree = read_tree(dir);
-  if (tree.empty() || updater.empty()) {
-    std::fprintf(stderr, "no tree in %s (generate it first), or no updater command\n", dir.c_str());
+  if (tree.empty() || sides.empty()) {
+    std::fprintf(stderr, "no tree in %s (generate it first), or no program to run\n", dir.c_str());
     return 2;
   }
   const std::vector<Entry> entries = update_entries(tree, kind);
-  std::size_t replaced = 0, added = 0, deleted = 0;
+  std::size_t replaced = 0, added = 0, deleted = 0, listed = 0;
   for (const Entry& entry : entries) (entry.kind == 'R' ? replaced : entry.kind == 'N' ? added : deleted)++;
 
-  double best_updater = 1e300, best_floor = 1e300;
-  std::vector<double> ratios;
-  long peak_kib = 0;
-  std::size_t listed = 0;
+  // Each program once on an update of one entry, not timed: the first start
+  // of a program under Wine (its DLLs, the server's state) is not the one to
+  // measure.
+  for (Side& side : sides) {
+    const std::vector<Entry> one(entries.begin(), entries.begin() + std::min<std::size_t>(1, entries.size()));
+    const Work work = prepare_work(dir, tree, one, windows);
+    std::vector<std::string> command = side.command;
+    if (side.is_floor()) command.push_back(program_path(work.floor_list, windows));
+    else command.insert(command.end(), {"--state", program_path(work.state_file, windows)});
+    run_process(command);
+  }
   for (int rep = 0; rep < repetitions; ++rep) {
-    double updater_seconds = 0, floor_seconds = 0;
-    for (int side = 0; side < (floor.empty() ? 1 : 2); ++side) {
-      const bool floor_turn = floor.empty() ? false : (side == 0) == (rep % 2 == 1);
+    std::printf("  pair %d:", rep + 1);
+    for (std::size_t turn = 0; turn < sides.size(); ++turn) {
+      // Each side goes first in its turn of the pairs.
+      Side& side = sides[(turn + rep) % sides.size()];
       const Work work = prepare_work(dir, tree, entries, windows, extra);
       listed = work.listed;
-      std::vector<std::string> command = floor_turn ? floor : updater;
-      if (floor_turn) {
+      std::vector<std::string> command = side.command;
+      if (side.is_floor()) {
         command.push_back(program_path(work.floor_list, windows));
       } else {
         command.push_back("--state");
@@ -118,44 +138,56 @@ int run(int argc, char** argv) {
       const Outcome outcome = run_process(command);
       std::string fault = outcome.status != 0 ? "exit status " + std::to_string(outcome.status) : "";
       if (fault.empty()) fault = check_work(dir, work, entries);
-      if (fault.empty() && !floor_turn && (fs::exists(work.state_file) || !fs::exists(work.data_dir / "build-manifest.json")))
+      if (fault.empty() && !side.is_floor() &&
+          (fs::exists(work.state_file) || !fs::exists(work.data_dir / "build-manifest.json")))
         fault = "the state file is still there or no manifest was written";
       if (!fault.empty()) {
-        std::fprintf(stderr, "%s run %d failed: %s\n%s\n", floor_turn ? "floor" : "updater", rep, fault.c_str(),
+        std::fprintf(stderr, "\n%s run %d failed: %s\n%s\n", side.name.c_str(), rep + 1, fault.c_str(),
                      tail_of(work.data_dir / "logs" / "updater.log").c_str());
         return 1;
       }
-      (floor_turn ? floor_seconds : updater_seconds) = outcome.seconds;
-      if (!floor_turn) peak_kib = std::max(peak_kib, outcome.peak_kib);
+      side.seconds.push_back(outcome.seconds);
+      side.peak_kib = std::max(side.peak_kib, outcome.peak_kib);
+      std::printf(" %s %.3f s", side.name.c_str(), outcome.seconds);
+      std::fflush(stdout);
     }
     fs::remove_all(dir / "work");
-    best_updater = std::min(best_updater, updater_seconds);
-    if (!floor.empty()) {
-      best_floor = std::min(best_floor, floor_seconds);
-      ratios.push_back(updater_seconds / floor_seconds);
-    }
-    std::printf("  pair %d: updater %.3f s%s", rep + 1, updater_seconds, floor.empty() ? "\n" : "");
-    if (!floor.empty()) std::printf(", floor %.3f s, ratio %.3f\n", floor_seconds, ratios.back());
-    std::fflush(stdout);
+    std::printf("\n");
   }
+
   const std::size_t files = std::max<std::size_t>(1, entries.size());
-  std::printf("%s: %zu replaced, %zu new, %zu deleted; %zu listed files (entries and manifest files)\n", key.c_str(),
-              replaced, added, deleted, listed);
-  std::printf("  updater best %.3f s (%.3f ms per entry), peak resident %ld KiB (%.0f bytes per listed file)\n",
-              best_updater, best_updater * 1000 / files, peak_kib, peak_kib * 1024.0 / listed);
-  print_result(key + "_updater_seconds", best_updater);
-  print_result(key + "_updater_ms_per_file", best_updater * 1000 / files);
-  print_result(key + "_peak_kib", static_cast<double>(peak_kib));
+  std::printf("%s: %zu replaced, %zu new, %zu deleted; %zu listed files (entries and manifest files); best of %d\n",
+              key.c_str(), replaced, added, deleted, listed, repetitions);
   print_result(key + "_listed", static_cast<double>(listed));
-  if (!floor.empty()) {
-    std::sort(ratios.begin(), ratios.end());
-    const double median = ratios[ratios.size() / 2];
-    std::printf("  floor best %.3f s (%.3f ms per entry); updater / floor: %.3f (median of the pairs), %.3f (best of each)\n",
-                best_floor, best_floor * 1000 / files, median, best_updater / best_floor);
-    print_result(key + "_floor_seconds", best_floor);
-    print_result(key + "_floor_ms_per_file", best_floor * 1000 / files);
-    print_result(key + "_ratio", median);
+  print_result(key + "_entries", static_cast<double>(entries.size()));
+  const Side* floor = nullptr;
+  for (const Side& side : sides)
+    if (side.is_floor()) floor = &side;
+  std::vector<std::pair<std::string, double>> results;
+  for (const Side& side : sides) {
+    const std::string name = key + "_" + side.name;
+    const double best = *std::min_element(side.seconds.begin(), side.seconds.end());
+    std::printf("  %-8s best %8.3f s, %7.3f ms per entry", side.name.c_str(), best, best * 1000 / files);
+    results.emplace_back(name + "_seconds", best);
+    results.emplace_back(name + "_ms_per_file", best * 1000 / files);
+    if (!side.is_floor()) {
+      std::printf(", peak resident %ld KiB (%.0f bytes per listed file)", side.peak_kib,
+                  side.peak_kib * 1024.0 / static_cast<double>(listed));
+      results.emplace_back(name + "_peak_kib", static_cast<double>(side.peak_kib));
+    }
+    if (floor && !side.is_floor()) {
+      // The ratio of each pair, taken in the same pair; their median.
+      std::vector<double> ratios;
+      for (std::size_t i = 0; i < side.seconds.size(); ++i) ratios.push_back(side.seconds[i] / floor->seconds[i]);
+      std::sort(ratios.begin(), ratios.end());
+      const double median = ratios.size() % 2 ? ratios[ratios.size() / 2]
+                                              : (ratios[ratios.size() / 2 - 1] + ratios[ratios.size() / 2]) / 2;
+      std::printf(", / floor %.3f (median of the pairs)", median);
+      results.emplace_back(name + "_ratio", median);
+    }
+    std::printf("\n");
   }
+  for (const auto& [name, value] : results) print_result(name, value);
   return 0;
 }
 
@@ -176,6 +208,6 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: update_bench generate <dir> game|small|empty <files> [total MiB]\n"
                "       update_bench run <dir> full|delta|manifest-only <repetitions> [--windows] [--extra <n>]"
-               " [--name <key>] -- <updater...> [-- <floor...>]\n");
+               " [--name <key>] --updater <command...> [--floor <command...>] [--before <command...>]\n");
   return 2;
 }
