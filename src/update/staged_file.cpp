@@ -22,7 +22,7 @@ Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, 
   // Found with the right size a moment ago, yet it cannot be opened: held
   // without read sharing, or access refused.
   if (error) return Content::unreadable;
-  return digest == replacement.sha256 ? Content::announced : Content::wrong_hash;
+  return replacement.sha256.matches(digest) ? Content::announced : Content::wrong_hash;
 }
 
 }  // namespace

@@ -345,10 +345,9 @@ void StateReader::end_replacement() {
   std::optional<EntryPath> path = entry_path(path_.text);
   if (!path) return replacements_.refuse(index_, std::move(path_.text));
   Replacement replacement{std::move(*path)};
-  // Copies, not the parser's strings, which have room to spare.
-  replacement.staged_path = staged_path_.text;
+  replacement.staged_path = staged_path_.text;  // a copy: the parser's strings have room to spare
   replacement.size = size_;
-  replacement.sha256 = to_lower_ascii(std::string(sha256_));
+  replacement.sha256 = AnnouncedDigest(sha256_);
   plan_.replacements.push_back(std::move(replacement));
 }
 
