@@ -23,6 +23,7 @@ TEST(BuildManifest, BadOrDuplicatePathsAndValuesOfTheWrongShapeAreRefused) {
       {R"("files": [{"size": 1}])", false}, {R"("files": [{"path": 1}])", false},
       {R"("files": [{"path": "x", "size": 1}])", false},
       {R"("files": [{"path": "x", "size": 1, "sha256": "", "content_type": null}])", false},
+      {R"("files": [{"path": "x", "size": 1, "sha256": "", "id": []}])", false},
       {R"("files": {"b": {"path": "x", "size": 1, "sha256": ""}, "a": 1, "a": {"path": "y", "size": 1, "sha256": ""}})",
        true},
       {R"("files": {"b": {"path": "x", "size": 1, "sha256": ""}, "a": {"path": "X", "size": 1, "sha256": ""}})", false},
@@ -39,9 +40,10 @@ TEST(BuildManifest, BadOrDuplicatePathsAndValuesOfTheWrongShapeAreRefused) {
 // the order of their keys).
 TEST(BuildManifest, AManifestIsWrittenInNormalForm) {
   const auto manifest = testing::read_manifest(R"({"id": "", "id_mod": "", "channel": "", "version": "",
-    "status": "", "manifest_hash": "", "total_size": -3, "metadata": null, "unknown": 1, "files": {
-    "b": {"path": "Dir\\Sub\\", "size": 1e300, "sha256": "AZaz@[\u00c9", "extra": 2, "metadata": null},
-    "a": {"path": "a", "size": 2, "sha256": "", "content_type": "", "metadata": {"k": [1]}}}})");
+    "status": "", "manifest_hash": "", "total_size": -3, "metadata": null, "unknown": {"k": [1]}, "files": {
+    "c": {"path": "c", "size": 0, "sha256": "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaag"},
+    "b": {"path": "Dir\\Sub\\", "size": 1e300, "sha256": "AZaz@[\u00c9", "extra": {"k": 2}, "metadata": null},
+    "a": {"path": "a", "size": 2, "sha256": "", "metadata": {"k": [1]}, "content_type": ""}}})");
   ASSERT_TRUE(manifest);
   testing::TempDir dir;
   ASSERT_FALSE(write_build_manifest(dir / L"m.json", *manifest));
@@ -49,7 +51,9 @@ TEST(BuildManifest, AManifestIsWrittenInNormalForm) {
     "channel": "", "version": "", "status": "", "manifest_hash": "", "total_size": 0, "metadata": {}, "files": [
     {"id": "", "path": "a", "size": 2, "sha256": "", "object_key": "", "content_type": "", "metadata": {"k": [1]}},
     {"id": "", "path": "Dir/Sub", "size": 18446744073709551615, "sha256": "azaz@[\u00c9", "object_key": "",
-     "content_type": "application/octet-stream", "metadata": {}}]})"));
+     "content_type": "application/octet-stream", "metadata": {}},
+    {"id": "", "path": "c", "size": 0, "sha256": "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaag",
+     "object_key": "", "content_type": "application/octet-stream", "metadata": {}}]})"));
 }
 
 }  // namespace korvanta

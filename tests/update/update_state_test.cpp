@@ -177,7 +177,7 @@ TEST(UpdateState, AcceptsEveryTextualFormOfTheRightPlaces) {
   const std::string key = std::string(100000, 'k') + "!";
   sample.state["manifest"]["files"] = json::array({{{"path", "a.txt"}, {"size", 5}, {"sha256", ""}, {"object_key", key}}});
   std::string text = sample.state.dump();  // members by key: the repeated ones go first
-  text.replace(0, 1, R"({"install_root": 1, "deletions": {}, "replacements": 7, "manifest": [], )");
+  text.replace(0, 1, R"({"other": [[{"deletions": 1}], {}], "install_root": 1, "deletions": {}, "replacements": 7, "manifest": [], )");
   text.replace(text.find(R"("replacements":[{)"), 17, R"("replacements":[{"size":null,"staged_path":1,)");
   EXPECT_EQ(sample.apply_text("\xEF\xBB\xBF" + text + " trailing text", sample.data_dir + L"\\Update-State.JSON"), "");
   EXPECT_EQ(json::parse(testing::content(sample.manifest).value())["files"][0]["object_key"], key);
