@@ -190,7 +190,7 @@ Outcome replace_file(Work& work, const Replacement& replacement) {
       return ++work.report.already_installed, std::nullopt;
     if (auto error = move_file(work, target, backup)) return error;
   }
-  Outcome installed = move_file(work, replacement.staged_path, target, /*source_may_stay=*/true);
+  Outcome installed = move_file(work, platform::utf8_to_wide(replacement.staged_path), target, /*source_may_stay=*/true);
   if (installed && had_target) {
     // Put the old file back; should that fail too, it is still the backup,
     // and the installation's failure is what the launcher must hear.

@@ -1,5 +1,6 @@
 #include "update/staged_file.h"
 
+#include "platform/text.h"
 #include "update/apply_file_system.h"
 
 namespace korvanta {
@@ -21,7 +22,7 @@ Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, 
   // Found with the right size a moment ago, yet it cannot be opened: held
   // without read sharing, or access refused.
   if (error) return Content::unreadable;
-  return digest == replacement.sha256 ? Content::announced : Content::wrong_hash;
+  return replacement.sha256.matches(digest) ? Content::announced : Content::wrong_hash;
 }
 
 }  // namespace
@@ -30,7 +31,7 @@ std::optional<ApplyError> verify_staged_file(ApplyFileSystem& file_system, const
                                              platform::FileStatus* staged) {
   std::error_code error;
   platform::FileStatus status;
-  const Content content = compare_content(file_system, replacement.staged_path, replacement, error, status);
+  const Content content = compare_content(file_system, platform::utf8_to_wide(replacement.staged_path), replacement, error, status);
   if (staged != nullptr) *staged = status;
   switch (content) {
     case Content::absent:

@@ -2,9 +2,11 @@
 // The update as the apply engine carries it out: what the state file asks
 // for, every path checked and in its normal form, read once before anything
 // changes. Nothing in the engine reads the state file's JSON after it.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "manifest/build_manifest.h"
@@ -25,10 +27,25 @@ struct EntryPath {
 
 struct Deletion : EntryPath {};
 
+// A replacement's announced SHA-256: 64 hexadecimal digits in either letter
+// case, held as their 32 bytes. Any other text is held as no digest, which
+// no file's digest matches.
+class AnnouncedDigest {
+ public:
+  AnnouncedDigest() = default;
+  explicit AnnouncedDigest(std::string_view text);
+  // Whether a file's digest, 64 lower-case hexadecimal digits, is this one.
+  bool matches(std::string_view digest) const;
+
+ private:
+  std::array<unsigned char, 32> bytes_{};
+  bool valid_ = false;
+};
+
 struct Replacement : EntryPath {
-  std::wstring staged_path;  // "staged_path" widened from UTF-8; inside the staging root
-  std::uint64_t size = 0;    // json_to_u64 of "size"
-  std::string sha256;        // "sha256" with its ASCII letters lowered
+  std::string staged_path;   // "staged_path" as given (UTF-8: half the memory of its wide form); inside the staging root
+  std::uint64_t size = 0;    // json_count of "size"
+  AnnouncedDigest sha256;    // "sha256"
 };
 
 struct UpdatePlan {

@@ -32,6 +32,12 @@ std::string sha256_of(const std::string& bytes) {
   return hasher.final_hex();
 }
 
+std::optional<BuildManifest> read_manifest(const std::string& text) {
+  ManifestReader reader;
+  if (!nlohmann::json::sax_parse(text, &reader)) return std::nullopt;
+  return reader.take();
+}
+
 namespace {
 
 std::string generic(const fs::path& path) {

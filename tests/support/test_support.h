@@ -11,11 +11,17 @@
 
 #include <nlohmann/json.hpp>
 
+#include "manifest/build_manifest.h"
+
 namespace korvanta::testing {
 
 std::string utf8(const std::wstring& text);
 std::wstring wide(const std::string& text);
 std::string sha256_of(const std::string& bytes);
+
+// A manifest from its JSON text, through the reader the state file's loader
+// uses; nothing when the text is not JSON or the reader refuses it.
+std::optional<BuildManifest> read_manifest(const std::string& text);
 
 class TempDir {
  public:

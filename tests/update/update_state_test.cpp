@@ -142,6 +142,11 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
                                   deep.dump(), nested(100000)})
     EXPECT_EQ(sample.apply_text(text), code(Reason::failed_to_load_update_state)) << text.substr(0, 40);
 
+  // Where a key repeats, its last value counts.
+  for (const auto& [repeated, place] : {std::pair{R"("deletions": {})", "/deletions"}, {R"("manifest": 3)", "/manifest"}}) {
+    EXPECT_EQ(sample.apply_text(good.substr(0, good.size() - 1) + ", " + repeated + "}"), code(Reason::invalid_update_state));
+    EXPECT_EQ(sample.failure.place, place);
+  }
   for (const wchar_t* wrong : {L"\\update-state.json", L"\\korvanta\\update-state.json"})
     EXPECT_EQ(sample.apply_text(good, sample.root + wrong), code(Reason::invalid_update_state_location));
   {
@@ -167,7 +172,9 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
 // Forward slashes, "." segments and trailing separators in the directories;
 // other ASCII case and ".." segments in the root, which is only compared; a
 // byte-order mark, text after the document, null deletions, the deepest
-// nesting allowed, and the file's name in other letter case.
+// nesting allowed, keys repeated with a value of the wrong type before the
+// last, a text longer than the loader's buffer, and the file's name in other
+// letter case.
 TEST(UpdateState, AcceptsEveryTextualFormOfTheRightPlaces) {
   Sample sample;
   for (const char* key : {"install_root", "manifest_path", "backup_root", "staging_root"}) {
@@ -179,9 +186,13 @@ TEST(UpdateState, AcceptsEveryTextualFormOfTheRightPlaces) {
   }
   sample.state["deletions"] = nullptr;
   sample.state["manifest"]["metadata"] = json::parse(nested(kMaxStateDepth - 2));
-  EXPECT_EQ(sample.apply_text("\xEF\xBB\xBF" + sample.state.dump() + " trailing text",
-                              sample.data_dir + L"\\Update-State.JSON"),
-            "");
+  const std::string key = std::string(100000, 'k') + "!";
+  sample.state["manifest"]["files"] = json::array({{{"path", "a.txt"}, {"size", 5}, {"sha256", ""}, {"object_key", key}}});
+  std::string text = sample.state.dump();  // members by key: the repeated ones go first
+  text.replace(0, 1, R"({"other": [[{"deletions": 1}], {}], "install_root": 1, "deletions": {}, "replacements": 7, "manifest": [], )");
+  text.replace(text.find(R"("replacements":[{)"), 17, R"("replacements":[{"size":null,"staged_path":1,)");
+  EXPECT_EQ(sample.apply_text("\xEF\xBB\xBF" + text + " trailing text", sample.data_dir + L"\\Update-State.JSON"), "");
+  EXPECT_EQ(json::parse(testing::content(sample.manifest).value())["files"][0]["object_key"], key);
 }
 
 }  // namespace
