@@ -1,9 +1,9 @@
 // The whole apply on arbitrary state files, on real files: every "@ROOT@" in
 // the input becomes the installation root, so inputs reach the checks behind
 // the roots. The apply fails only with a reason meant for the launcher (never
-// a stray exception's text), the loader and the shape check decide the first
-// two refusals, a refusal of the plan touches nothing, and no player's file
-// is lost.
+// a stray exception's text), it refuses exactly the state files whose plan
+// the first stage refuses, a refusal of the plan touches nothing, and no
+// player's file is lost.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,10 +11,10 @@
 #include <string>
 
 #include "manifest/build_manifest.h"
-#include "manifest/relative_path.h"
 #include "platform/path_text.h"
 #include "support/test_support.h"
 #include "update/apply.h"
+#include "update/apply_file_system.h"
 #include "update/update_state.h"
 
 namespace {
@@ -29,12 +29,10 @@ void check(bool condition) {
 // Replacements that name one path twice: the launcher guide tells launchers
 // to avoid it, and the backup root may then hold another version than the
 // player's.
-bool outside_the_guarantee(const json& state) {
+bool outside_the_guarantee(const korvanta::UpdatePlan& plan) {
   std::set<std::string> replaced;
-  for (const json& entry : state.at("replacements").is_null() ? json::array() : state.at("replacements")) {
-    const auto path = korvanta::normalize_relative_path(entry.at("path").get<std::string>());
-    if (!replaced.insert(korvanta::to_lower_ascii(path.value_or(""))).second) return true;
-  }
+  for (const korvanta::Replacement& replacement : plan.replacements)
+    if (!replaced.insert(korvanta::to_lower_ascii(replacement.path)).second) return true;
   return false;
 }
 
@@ -47,7 +45,8 @@ bool refused_by_the_plan(Reason reason) {
     case Reason::staging_root_outside_install: case Reason::invalid_deletion_path:
     case Reason::deletion_in_data_directory: case Reason::invalid_replacement_path:
     case Reason::replacement_in_data_directory: case Reason::staged_file_outside_staging_root:
-    case Reason::staged_file_listed_twice: case Reason::invalid_update_manifest:
+    case Reason::staged_file_listed_twice: case Reason::replacement_inside_replacement:
+    case Reason::invalid_update_manifest:
       return true;
     default:
       return false;
@@ -70,20 +69,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     text.replace(at, 6, root.substr(1, root.size() - 2));
   korvanta::testing::write_file(install.state_path, text);
 
-  const std::optional<json> loaded = korvanta::load_state_document(install.state_path);
-  const bool shaped = loaded && !korvanta::state_shape_fault(*loaded);
+  korvanta::UpdatePlan plan;
+  korvanta::PlatformFileSystem file_system;
+  const bool planned = !korvanta::locate_update_state(install.state_path, plan) &&
+                       !korvanta::load_update_plan(install.state_path, plan, file_system);
   const korvanta::testing::Tree before = korvanta::testing::snapshot(install.temp.path());
   const std::optional<korvanta::ApplyError> error = korvanta::apply_update(install.state_path);
   const korvanta::testing::Tree after = korvanta::testing::snapshot(install.temp.path());
 
-  check(error ? error->reason != Reason::own_message && error->reason != Reason::unexpected_error : shaped);
-  if (!loaded) check(error->reason == Reason::failed_to_load_update_state);
-  if (loaded && !shaped) check(error->reason == Reason::invalid_update_state);
+  check(error ? error->reason != Reason::own_message && error->reason != Reason::unexpected_error : planned);
+  if (error) check(refused_by_the_plan(error->reason) == !planned);
   if (error && refused_by_the_plan(error->reason)) check(after == before);
-  if (shaped && !outside_the_guarantee(*loaded)) {
+  if (planned && !outside_the_guarantee(plan)) {
     install.state = json::object();  // staged files are the launcher's own to name
-    install.backup = korvanta::platform::path_text::lexically_normal(
-        korvanta::testing::wide(loaded->at("backup_root").get<std::string>()));
+    install.backup = korvanta::platform::path_text::lexically_normal(plan.backup_root);
     while (install.backup.ends_with(L"\\")) install.backup.pop_back();
     check(install.lost_files(before, after).empty());
   }

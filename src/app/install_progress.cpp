@@ -10,7 +10,7 @@ namespace {
 
 // The bar's measure of the work, chosen to grow about evenly in time: every
 // byte that a check reads, and for every entry kEntryWork more, about what
-// its file-system calls (status queries, renames, a small backup copy) cost
+// its file-system calls (status queries, folders, renames) cost
 // in reading time: under Wine an entry of a small file took 0.8 ms, in which
 // the hash reads about 600 KiB. Bytes alone would leave the bar standing
 // through thousands of small files and every deletion; entries alone would

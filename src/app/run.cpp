@@ -8,9 +8,12 @@
 #include "app/install_progress.h"
 #include "app/options.h"
 #include "app/restart.h"
+#include "app/update_result.h"
 #include "log/run_log.h"
+#include "platform/file_system.h"
 #include "platform/process.h"
 #include "update/apply.h"
+#include "update/apply_file_system.h"
 
 namespace korvanta {
 namespace {
@@ -50,59 +53,94 @@ ProgressStatus status_of(const Phase& phase) {
   return status;
 }
 
-ApplyError failure_with_message(const char* message) {
-  ApplyError error = failure(Reason::own_message);
-  error.message = message;
-  return error;
+// A step's failure, also when it throws.
+template <class Step>
+std::optional<ApplyError> guarded(const Step& step) {
+  try {
+    return step();
+  } catch (const std::exception& e) {
+    ApplyError error = failure(Reason::own_message);
+    error.message = e.what();
+    return error;
+  } catch (...) {
+    return ApplyError{};
+  }
 }
 
+// Whether the state file is still there; when that cannot be told, yes: a
+// launcher that looks finds out.
+bool state_file_left(const std::wstring& state_path) {
+  std::error_code error;
+  return platform::file_status(state_path, error).exists || error;
+}
 
 ExitCode run_update(const UpdaterOptions& options, const RunServices& services) {
+  UpdateResult result;
+  result.start = std::chrono::system_clock::now();
   RunLog log(options.state_path, options.show_ui, options.product_name, services.make_window);
   const auto pause = [&](unsigned ms) {
     if (log.has_window()) services.sleep(ms);
   };
-
-  report(log, waiting_phase(options.product_name));
-  // Its own id would be waited for forever.
-  if (options.parent_pid != 0 && options.parent_pid != platform::current_process_id())
-    services.wait_for_process(options.parent_pid);
-
-  report(log, installing_phase());
-  // Without a window the apply tells nobody, and pays nothing for it.
-  InstallProgress progress(log, status_of(installing_phase()), services.now_ms);
+  const std::wstring result_path = result_path_for(options.state_path);
   std::optional<ApplyError> failure;
-  try {
-    failure = services.apply_update(options.state_path, log.has_window() ? &progress : nullptr);
-  } catch (const std::exception& e) {
-    failure = failure_with_message(e.what());
-  } catch (...) {
-    failure = ApplyError{};
+  const auto finish = [&](ExitCode code, unsigned pause_ms) {
+    // The result of the updater that holds the lock is not this one's to
+    // overwrite; beside a state file in the wrong place, a file of that name
+    // may be anybody's.
+    if (!failure || (failure->reason != Reason::update_already_running &&
+                     failure->reason != Reason::invalid_update_state_location)) {
+      result.exit_code = static_cast<int>(code);
+      result.failure = failure;
+      result.state_file_left = state_file_left(options.state_path);
+      result.end = std::chrono::system_clock::now();
+      if (const auto why = write_update_result(result_path, result))
+        log.write_line(std::string(kResultNotWrittenPrefix) + *why);
+    }
+    pause(pause_ms);
+    return code;
+  };
+
+  // Before the wait: a second updater started meanwhile (by a second
+  // launcher, say) must refuse, not apply the update while this one waits.
+  UpdaterLock lock;
+  failure = guarded([&] { return services.lock_update(options.state_path, lock); });
+  if (!failure) {
+    // Should this run be killed, an earlier run's result must not pass for
+    // its own.
+    platform::remove_own_file(result_path);
+    report(log, waiting_phase(options.product_name));
+    // Its own id would be waited for forever.
+    if (options.parent_pid != 0 && options.parent_pid != platform::current_process_id())
+      services.wait_for_process(options.parent_pid);
+    report(log, installing_phase());
+    // Without a window the apply tells nobody, and pays nothing for it.
+    InstallProgress progress(log, status_of(installing_phase()), services.now_ms);
+    failure = guarded([&] {
+      return services.apply_update(options.state_path, lock, result.report, log.has_window() ? &progress : nullptr);
+    });
   }
   if (failure) {
     log.write_line(failed_entry_line(*failure));
     log.write_line("Apply failed: " + failure->reason_text());
     report(log, failed_phase());
-    pause(kFailurePauseMs);
-    return ExitCode::kApplyFailed;
+    return finish(ExitCode::kApplyFailed, kFailurePauseMs);
   }
 
   report(log, restarting_phase(options.product_name));
   if (!options.restart_path.empty() && !services.restart_launcher(options.restart_path, options.restart_args)) {
     log.write_line("Restart failed");
     report(log, attention_phase(options.product_name));
-    pause(kFailurePauseMs);
-    return ExitCode::kRestartFailed;
+    return finish(ExitCode::kRestartFailed, kFailurePauseMs);
   }
   report(log, complete_phase(options.product_name));
-  pause(kCompletePauseMs);
-  return ExitCode::kComplete;
+  return finish(ExitCode::kComplete, kCompletePauseMs);
 }
 
 }  // namespace
 
 std::string failed_entry_line(const ApplyError& failure) {
-  std::string line = std::string(kFailedEntryPrefix) + (failure.place.empty() ? "unknown" : failure.place);
+  std::string line = std::string(kFailedEntryPrefix);
+  line += failure.place.empty() ? kUnknownPlace : failure.place;
   // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about the
   // temporaries of a chain of string additions in the i686 build.
   if (!failure.path.empty()) {
@@ -121,8 +159,11 @@ RunServices default_services() {
   services.run_preview = run_preview;
   services.make_window = default_window_factory();
   services.wait_for_process = platform::wait_for_process_exit;
-  services.apply_update = [](const std::wstring& state_path, ApplyProgress* progress) {
-    return apply_update(state_path, progress);
+  services.lock_update = [](const std::wstring& state_path, UpdaterLock& lock) { return lock.take(state_path); };
+  services.apply_update = [](const std::wstring& state_path, UpdaterLock& lock, ApplyReport& report,
+                             ApplyProgress* progress) {
+    PlatformFileSystem file_system;
+    return apply_update_with(state_path, file_system, &report, &lock, progress);
   };
   services.restart_launcher = restart_launcher;
   services.sleep = platform::sleep_milliseconds;

@@ -4,8 +4,6 @@
 #include <string>
 #include <system_error>
 
-#include <nlohmann/json.hpp>
-
 #include "manifest/build_manifest.h"
 
 namespace korvanta {
@@ -27,16 +25,20 @@ struct WriteFailure {
   std::string message;
 };
 
-// Writes the value as JSON text (4-space indentation, LF line ends, UTF-8
-// unescaped, no newline after the closing brace) to path, creating missing
-// directories. The text goes to a temporary file in the same directory
+// Writes the manifest as JSON text, members by key (4-space indentation, LF
+// line ends, UTF-8 unescaped, no newline after the closing brace; absent
+// metadata as {}), to path, creating missing directories. The text is
+// streamed through a fixed buffer to a temporary file in the same directory
 // (path + ".tmp", overwritten if a crash left one) that is flushed to the
 // disk and then replaces the target, so the target is either the old or the
 // new manifest, never a part of one; the temporary file is removed on every
-// failure. A value that cannot be encoded touches nothing. Never throws.
-std::optional<WriteFailure> write_json_file(const std::wstring& path, const nlohmann::json& value);
-
-// write_json_file of build_manifest_to_json(manifest).
+// failure. A manifest that cannot be encoded (a string that is not UTF-8)
+// touches nothing. Never throws.
 std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest);
+
+// Writes a small value as JSON text the same way (4-space indentation, no
+// newline after the closing brace), through the same temporary file. A value
+// that cannot be encoded touches nothing. Never throws.
+std::optional<WriteFailure> write_json_file(const std::wstring& path, const nlohmann::json& value);
 
 }  // namespace korvanta

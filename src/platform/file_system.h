@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace korvanta::platform {
 
@@ -26,6 +27,7 @@ struct FileStatus {
   bool exists = false;
   bool is_directory = false;
   std::uint64_t size = 0;  // bytes of a file; 0 for a directory
+  bool is_link = false;  // the path itself is a link or junction (the rest describes its target)
 };
 
 // A missing file, a missing directory on the path or a dangling link gives
@@ -72,13 +74,28 @@ std::error_code copy_file(const std::wstring& from, const std::wstring& to);
 // path that does not exist is no error.
 std::error_code remove_path(const std::wstring& path);
 
+// Removes a file of the updater's own whatever its attributes: a read-only
+// one too (on Windows). A missing file is no error; a directory is not
+// removed.
+std::error_code remove_own_file(const std::wstring& path);
+
 // Removes a directory and everything below it. Links and junctions met on
 // the way are removed themselves; nothing they point to is entered. Goes on
 // after a failure and returns the first error.
 std::error_code remove_all(const std::wstring& path);
 
+// What a directory holds (without "." and ".."): each entry's name, and
+// whether it is a directory to enter. A link or junction is not one: it is
+// an entry of its own, never followed.
+struct DirectoryEntry {
+  std::wstring name;
+  bool is_directory = false;
+};
+std::error_code list_directory(const std::wstring& path, std::vector<DirectoryEntry>& entries);
+
 // Error classes the apply step decides on.
 bool is_not_found_error(const std::error_code& error);       // missing file or directory on the path
 bool is_directory_not_empty_error(const std::error_code& error);
+bool is_cross_device_error(const std::error_code& error);    // a rename to another volume
 
 }  // namespace korvanta::platform

@@ -1,9 +1,13 @@
 #include "platform/file_system.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 
+#include "platform/error.h"
 #include "platform/text.h"
 
 namespace korvanta::platform {
@@ -27,20 +31,17 @@ std::error_code create_directories(const std::wstring& path) {
 FileStatus file_status(const std::wstring& path, std::error_code& error) {
   error.clear();
   FileStatus result;
-  const auto target = fs_path(path);
-  const fs::file_status status = fs::status(target, error);
-  if (status.type() == fs::file_type::not_found || is_not_found_error(error)) {
-    error.clear();
+  struct stat info {};
+  if (::stat(fs_path(path).c_str(), &info) != 0) {
+    error = std::error_code(errno, std::system_category());
+    if (is_not_found_error(error)) error.clear();
     return result;
   }
-  if (error) return result;
   result.exists = true;
-  result.is_directory = fs::is_directory(status);
-  if (!result.is_directory) {
-    const std::uintmax_t size = fs::file_size(target, error);
-    if (error) return FileStatus{};
-    result.size = size;
-  }
+  result.is_directory = S_ISDIR(info.st_mode);
+  if (!result.is_directory) result.size = static_cast<std::uint64_t>(info.st_size);
+  struct stat link {};
+  result.is_link = ::lstat(fs_path(path).c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   return result;
 }
 
@@ -77,11 +78,26 @@ std::error_code remove_path(const std::wstring& path) {
   return error;
 }
 
+std::error_code remove_own_file(const std::wstring& path) {
+  // Whether a file may be unlinked is its directory's to say, not its own.
+  if (::unlink(fs_path(path).c_str()) == 0) return {};
+  const std::error_code error = last_os_error();
+  return is_not_found_error(error) ? std::error_code{} : error;
+}
+
 std::error_code remove_all(const std::wstring& path) {
   // std::filesystem::remove_all removes symbolic links without following them.
   std::error_code error;
   fs::remove_all(fs_path(path), error);
   if (is_not_found_error(error)) error.clear();
+  return error;
+}
+
+std::error_code list_directory(const std::wstring& path, std::vector<DirectoryEntry>& entries) {
+  entries.clear();
+  std::error_code error;
+  for (fs::directory_iterator it(fs_path(path), error), end; !error && it != end; it.increment(error))
+    entries.push_back({utf8_to_wide(it->path().filename().string()), it->symlink_status().type() == fs::file_type::directory});
   return error;
 }
 
@@ -92,5 +108,7 @@ bool is_not_found_error(const std::error_code& error) {
 bool is_directory_not_empty_error(const std::error_code& error) {
   return error == std::errc::directory_not_empty || error == std::errc::file_exists;
 }
+
+bool is_cross_device_error(const std::error_code& error) { return error == std::errc::cross_device_link; }
 
 }  // namespace korvanta::platform

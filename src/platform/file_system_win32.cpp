@@ -153,7 +153,11 @@ FileStatus file_status(const std::wstring& path, std::error_code& error) {
     if (!is_not_found_code(static_cast<DWORD>(failure.value()))) error = failure;
     return {};
   }
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return followed_status(path, error);
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    FileStatus followed = followed_status(path, error);
+    followed.is_link = followed.exists;
+    return followed;
+  }
   FileStatus status;
   status.exists = true;
   status.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -220,6 +224,16 @@ std::error_code remove_path(const std::wstring& path) {
   return is_not_found_code(result) ? std::error_code{} : as_error(result);
 }
 
+std::error_code remove_own_file(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(file_api_path(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const auto error = last_os_error();
+    return is_not_found_code(static_cast<DWORD>(error.value())) ? std::error_code{} : error;
+  }
+  const std::error_code error = delete_file_forcing(path, attributes);
+  return is_not_found_error(error) ? std::error_code{} : error;
+}
+
 std::error_code remove_all(const std::wstring& path) {
   const std::wstring target = file_api_path(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -236,12 +250,34 @@ std::error_code remove_all(const std::wstring& path) {
   });
 }
 
+std::error_code list_directory(const std::wstring& path, std::vector<DirectoryEntry>& entries) {
+  entries.clear();
+  WIN32_FIND_DATAW entry{};
+  const std::wstring pattern = file_api_path(path_text::join(path, L"*"));
+  HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return last_os_error();
+  std::error_code error;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const DWORD attributes = entry.dwFileAttributes;
+    entries.push_back({name, (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)});
+  } while (FindNextFileW(find, &entry));
+  if (const DWORD code = GetLastError(); code != ERROR_NO_MORE_FILES) error = make_os_error(static_cast<int>(code));
+  FindClose(find);
+  return error;
+}
+
 bool is_not_found_error(const std::error_code& error) {
   return error && error.category() == os_category() && is_not_found_code(static_cast<DWORD>(error.value()));
 }
 
 bool is_directory_not_empty_error(const std::error_code& error) {
   return error.category() == os_category() && error.value() == ERROR_DIR_NOT_EMPTY;
+}
+
+bool is_cross_device_error(const std::error_code& error) {
+  return error.category() == os_category() && error.value() == ERROR_NOT_SAME_DEVICE;
 }
 
 }  // namespace korvanta::platform

@@ -14,9 +14,12 @@ class LockFile {
   ~LockFile();
 
   // Creates the file if needed and holds it; the system's error when it
-  // cannot (see held_elsewhere). On Windows nobody else can open it
-  // meanwhile, and it is deleted when released, also when the process dies;
-  // on the host it is an advisory lock.
+  // cannot (see held_elsewhere). Once held, the file holds this process's id
+  // in decimal digits and nothing else, so that whoever finds the lock taken
+  // can wait for its holder; a failure to write them leaves the lock held and
+  // the file empty or as it was. On Windows others can open the file only to
+  // read it meanwhile, and it is deleted when released, also when the process
+  // dies; on the host it is an advisory lock.
   std::error_code acquire(const std::wstring& path);
 
   // Whether acquire failed because another process (or another LockFile)

@@ -4,6 +4,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "platform/error.h"
 #include "platform/file_system.h"
 
@@ -25,6 +27,10 @@ std::error_code LockFile::acquire(const std::wstring& path) {
   }
   fd_ = fd;
   path_ = path;
+  const std::string id = std::to_string(::getpid());
+  if (::write(fd, id.data(), id.size()) == static_cast<ssize_t>(id.size())) {
+    [[maybe_unused]] const int cut = ::ftruncate(fd, static_cast<off_t>(id.size()));
+  }
   return {};
 }
 

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <exception>
 #include <optional>
-#include <set>
+#include <functional>
+#include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include "manifest/build_manifest.h"
 #include "platform/file_system.h"
-#include "platform/lock_file.h"
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "update/apply_file_system.h"
@@ -24,9 +25,6 @@ namespace path_text = platform::path_text;
 
 // Nothing when a step worked; otherwise why it did not.
 using Outcome = std::optional<ApplyError>;
-
-// In the data directory while an updater works on the installation.
-constexpr const wchar_t* kLockFileName = L"updater.lock";
 
 // A checked relative path under a root. The path is UTF-8 like the roots;
 // its "/" separators become the platform's.
@@ -46,114 +44,257 @@ Outcome status_of(ApplyFileSystem& fs, const std::wstring& path, platform::FileS
   return std::nullopt;
 }
 
-// A rename, or where the rename fails a copy and the removal of the source.
-Outcome move_file(ApplyFileSystem& fs, const std::wstring& from, const std::wstring& to) {
-  if (auto error = fs.create_directories(path_text::parent_path(to))) return system_failure(error);
-  if (!fs.rename(from, to)) return std::nullopt;
-  // The rename's own error is not reported: the copy decides.
-  if (auto error = fs.copy_file(from, to)) return system_failure(error);
-  if (auto error = fs.remove(from)) return system_failure(error);
-  return std::nullopt;
-}
-
-// Beside a target that a staged file could not be renamed to: its copy, on
-// its way into place.
+// In the data directory: the updater's own folder for copies on their way
+// into place (a name no installed file can have: entries into .korvanta are
+// refused), removed at the start of every apply and after a successful one.
+constexpr const wchar_t* kCopiesFolderName = L"copies";
+// Beside a destination on another volume than the data directory: its copy.
 constexpr const wchar_t* kCopySuffix = L".korvanta-copy";
 
-// A staged file that cannot be renamed into place (on another volume, or held
-// by a scanner that does not share deletion) is copied beside the target and
-// that copy renamed into place, so an interrupted copy never leaves part of a
-// file installed; a copy left by an interrupted run is removed. The staged
-// file stays in the staging root when it cannot be removed; the clean-up
-// removes it.
-Outcome install_staged_file(ApplyFileSystem& fs, const std::wstring& staged, const std::wstring& target) {
-  const std::wstring copy = target + kCopySuffix;
-  if (auto error = fs.create_directories(path_text::parent_path(target))) return system_failure(error);
-  if (!fs.rename(staged, target)) return fs.remove(copy), std::nullopt;
-  if (auto error = fs.copy_file(staged, copy)) return system_failure(error);
-  if (auto error = fs.rename(copy, target)) {
-    fs.remove(copy);
-    return system_failure(error);
+// The name of the copy beside a destination: the destination's name, a
+// digest of its whole path and kCopySuffix, a name that neither a build nor a
+// player gives a file (nor the backup of one), and the same for the same
+// destination in every run, so an interrupted run's copy is taken over.
+std::wstring beside(const std::wstring& destination) {
+  std::uint64_t digest = 14695981039346656037ull;  // FNV-1a
+  for (const wchar_t c : destination) digest = (digest ^ static_cast<std::uint64_t>(c)) * 1099511628211ull;
+  wchar_t hex[17];
+  for (int i = 0; i < 16; ++i) hex[i] = L"0123456789abcdef"[(digest >> (60 - 4 * i)) & 0xF];
+  hex[16] = L'\0';
+  return destination + L"." + hex + kCopySuffix;
+}
+
+// The file work of one apply.
+struct Work {
+  ApplyFileSystem& fs;
+  const UpdatePlan& plan;
+  ApplyReport& report;
+  ProgressMeter& meter;
+  std::wstring copies;  // kCopiesFolderName in the data directory
+  std::size_t copies_made = 0;
+  // The folders made or found in this apply: each is made once, not walked
+  // up again for every file in it.
+  std::unordered_set<std::wstring> folders;
+
+  Outcome ensure_folder(const std::wstring& folder) {
+    if (folders.count(folder) != 0) return std::nullopt;
+    if (auto error = fs.create_directories(folder)) return system_failure(error);
+    folders.insert(folder);
+    return std::nullopt;
   }
-  fs.remove(staged);
+  // Removes every copy, whatever its attributes.
+  void discard_copies() {
+    fs.remove_all(copies);
+    folders.erase(copies);
+  }
+};
+
+// source copied to destination whole or not at all: the copy is made under a
+// name of the updater's own and then renamed into place, so a copy cut short
+// (a full disk, a killed updater) never lies under a real name, and no
+// player's file is overwritten or removed on its way. A destination on another
+// volume than the data directory (a folder that is a junction to another
+// drive) gets its copy beside it. A failed copy is removed.
+Outcome copy_into_place(Work& work, const std::wstring& source, const std::wstring& destination) {
+  ApplyFileSystem& fs = work.fs;
+  if (auto error = work.ensure_folder(work.copies)) return error;
+  std::wstring copy = path_text::join(work.copies, std::to_wstring(++work.copies_made));
+  for (bool in_own_folder = true;; in_own_folder = false) {
+    std::error_code error = fs.copy_file(source, copy);
+    if (!error) error = fs.rename(copy, destination);
+    if (!error) return std::nullopt;
+    if (in_own_folder) work.discard_copies();
+    else fs.remove(copy);
+    if (!in_own_folder || !platform::is_cross_device_error(error)) return system_failure(error);
+    copy = beside(destination);
+  }
+}
+
+// A file moved: a rename, or where the rename fails (the file held by a
+// program that does not share its deletion, another volume) a copy into
+// place and the removal of the source. The source may stay only when
+// source_may_stay (a staged file: the clean-up removes it).
+Outcome move_file(Work& work, const std::wstring& from, const std::wstring& to, bool source_may_stay = false) {
+  if (auto error = work.ensure_folder(path_text::parent_path(to))) return error;
+  if (!work.fs.rename(from, to)) return std::nullopt;
+  // The rename's own error is not reported: the copy decides.
+  if (auto error = copy_into_place(work, from, to)) return error;
+  if (auto error = work.fs.remove(from); error && !source_may_stay) return system_failure(error);
   return std::nullopt;
 }
 
-Outcome backup_before_delete(ApplyFileSystem& fs, const UpdatePlan& plan, const std::string& relative) {
-  const std::wstring installed = join_relative(plan.install_root, relative);
+// A deletion's file goes into the backup root: moved there, in one step where
+// a rename can. A folder at its path is not the file the build deletes (it
+// may be the new build's, made by a replacement below it when the update ran
+// before): it stays.
+Outcome delete_file(Work& work, const Deletion& deletion) {
+  const std::wstring installed = join_relative(work.plan.install_root, deletion.path);
   platform::FileStatus status;
-  if (auto error = status_of(fs, installed, status)) return error;
-  if (!status.exists) return std::nullopt;
-  const std::wstring backup = join_relative(plan.backup_root, relative);
-  if (auto error = fs.create_directories(path_text::parent_path(backup))) return system_failure(error);
-  if (auto error = fs.copy_file(installed, backup)) return system_failure(error);
+  if (auto error = status_of(work.fs, installed, status)) return error;
+  if (!status.exists || status.is_directory) return std::nullopt;
+  const std::wstring backup = join_relative(work.plan.backup_root, deletion.path);
+  if (auto error = move_file(work, installed, backup)) return error;
+  ++work.report.deleted;
   return std::nullopt;
 }
 
-Outcome replace_file(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement,
-                     const HashProgress& hashed) {
-  const std::wstring target = join_relative(plan.install_root, replacement.path);
-  const std::wstring backup = join_relative(plan.backup_root, replacement.path);
+// A folder where a replacement's file goes: every file it holds, the player's
+// too, is moved into the backup root under its own relative path (a folder
+// there already, the backup of files the deletions moved, takes them in), and
+// the emptied folders are removed. Without recursion: a folder may be deep.
+Outcome empty_into_backup(Work& work, const std::wstring& folder, const std::wstring& backup) {
+  std::vector<std::pair<std::wstring, std::wstring>> pending{{folder, backup}};
+  std::vector<std::wstring> emptied;  // each folder after its parent
+  std::vector<platform::DirectoryEntry> entries;
+  while (!pending.empty()) {
+    const auto [here, there] = std::move(pending.back());
+    pending.pop_back();
+    emptied.push_back(here);
+    if (auto error = work.fs.list_directory(here, entries)) return system_failure(error);
+    // Two names that differ only in ASCII case (Wine on a case-sensitive
+    // folder) would share one backup: the second stays, and the folder's
+    // removal then fails.
+    std::unordered_set<std::wstring> names;
+    for (const platform::DirectoryEntry& entry : entries) {
+      std::wstring lowered = entry.name;
+      for (wchar_t& c : lowered) c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+      if (!names.insert(std::move(lowered)).second) continue;
+      std::wstring from = path_text::join(here, entry.name), to = path_text::join(there, entry.name);
+      if (entry.is_directory) pending.emplace_back(std::move(from), std::move(to));
+      else if (auto error = move_file(work, from, to)) return error;
+    }
+  }
+  work.folders.clear();  // some of them are gone now
+  for (auto it = emptied.rbegin(); it != emptied.rend(); ++it)
+    if (auto error = work.fs.remove(*it)) return system_failure(error);
+  return std::nullopt;
+}
+
+Outcome replace_file(Work& work, const Replacement& replacement) {
+  ApplyFileSystem& fs = work.fs;
+  const std::wstring target = join_relative(work.plan.install_root, replacement.path);
+  const std::wstring backup = join_relative(work.plan.backup_root, replacement.path);
   platform::FileStatus status;
   if (auto error = status_of(fs, target, status)) return error;
-  bool had_target = status.exists;
-  if (status.is_directory) {
-    // An empty folder in the file's place (its files deleted by this update)
-    // holds nothing to back up: it goes, and no backup waits to come back.
-    const std::error_code removed = fs.remove(target);
-    if (!removed) had_target = false;
-    else if (!platform::is_directory_not_empty_error(removed)) return system_failure(removed);
-  }
+  // A link (to a folder too) is moved as itself, never entered.
+  const bool folder = status.is_directory && !status.is_link;
+  bool had_target = status.exists && !folder;
+  if (folder)
+    if (auto error = empty_into_backup(work, target, backup)) return error;
   if (had_target) {
-    // A backup already in place and the new version installed: an earlier
-    // run of this update installed the file by a copy and stopped before it
-    // removed the staged one. Moving the new version into the backup would
-    // put it over the player's original.
-    platform::FileStatus backed_up;
-    if (auto error = status_of(fs, backup, backed_up)) return error;
-    if (backed_up.exists && holds_announced_content(fs, target, replacement, hashed)) return std::nullopt;
-    if (auto error = move_file(fs, target, backup)) return error;
+    // The new version already in place: an earlier run of this update
+    // installed it and stopped, or failed later and the launcher staged it
+    // again. Moving it into the backup would put it over the player's
+    // original, back up a file the player never had, or meet the backup of
+    // the file the new build's folder replaced. Only a file of the new
+    // version's size is hashed.
+    if (status.size == replacement.size && holds_announced_content(fs, target, replacement, work.meter.hashed()))
+      return ++work.report.already_installed, std::nullopt;
+    if (auto error = move_file(work, target, backup)) return error;
   }
-  Outcome installed = install_staged_file(fs, replacement.staged_path, target);
+  Outcome installed = move_file(work, platform::utf8_to_wide(replacement.staged_path), target, /*source_may_stay=*/true);
   if (installed && had_target) {
     // Put the old file back; should that fail too, it is still the backup,
     // and the installation's failure is what the launcher must hear.
     platform::FileStatus back;
-    if (!status_of(fs, backup, back) && back.exists) move_file(fs, backup, target);
+    if (!status_of(fs, backup, back) && back.exists) move_file(work, backup, target);
   }
   return installed;
+}
+
+// Whether a path holds what Windows also spells otherwise: a letter beyond
+// ASCII, whose case it folds; the "~" of a short name; the ":" of a stream
+// ("x::$DATA" is x). Only then can two paths that differ beyond ASCII case
+// name one file.
+bool spelled_freely(const std::string& relative) {
+  return std::any_of(relative.begin(), relative.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80 || c == '~' || c == ':'; });
 }
 
 // Whether a deletion names a file that a replacement names too, in the same
 // spelling up to ASCII case or, for a file that is there, in any spelling
 // that Windows resolves to that file's name (letter case beyond ASCII, a
 // short name). A hard link is another name, and a link another file: both
-// are deleted.
+// are deleted. The file system is asked only where another spelling is
+// possible at all, and each replaced file at most once; every lookup is a
+// search of a sorted list, so a long list costs no more per entry.
 class ReplacedFiles {
  public:
   ReplacedFiles(ApplyFileSystem& fs, const UpdatePlan& plan) : fs_(fs), plan_(plan) {
-    for (const Replacement& replacement : plan.replacements) names_.insert(to_lower_ascii(replacement.path));
+    names_.reserve(plan.replacements.size());
+    for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
+      names_.emplace_back(std::hash<std::string>()(to_lower_ascii(plan.replacements[i].path)), i);
+      if (spelled_freely(plan.replacements[i].path)) freely_spelled_.push_back(i);
+    }
+    std::sort(names_.begin(), names_.end());
   }
+
   bool contain(const std::string& relative) {
-    if (names_.count(to_lower_ascii(relative)) != 0) return true;
+    const std::string lowered = to_lower_ascii(relative);
+    const std::pair<std::size_t, std::size_t> key{std::hash<std::string>()(lowered), 0};
+    for (auto it = std::lower_bound(names_.begin(), names_.end(), key); it != names_.end() && it->first == key.first;
+         ++it)
+      if (to_lower_ascii(plan_.replacements[it->second].path) == lowered) return true;
+    // A deletion spelled plainly can only be another spelling of a replaced
+    // file that is spelled freely.
+    const bool free = spelled_freely(relative);
+    if (!free && freely_spelled_.empty()) return false;
     const auto file = fs_.identity(join_relative(plan_.install_root, relative));
     if (!file) return false;
-    if (!identities_) {
-      identities_.emplace();
-      for (const Replacement& replacement : plan_.replacements)
-        if (auto identity = fs_.identity(join_relative(plan_.install_root, replacement.path)))
-          identities_->push_back(*identity);
-    }
-    return std::any_of(identities_->begin(), identities_->end(),
-                       [&](const platform::FileIdentity& target) { return platform::same_entry(target, *file); });
+    const std::vector<platform::FileIdentity>& targets = identities(free);
+    const auto same_file = [](const platform::FileIdentity& a, const platform::FileIdentity& b) {
+      return std::tie(a.volume, a.index) < std::tie(b.volume, b.index);
+    };
+    const auto [first, last] = std::equal_range(targets.begin(), targets.end(), *file, same_file);
+    return std::any_of(first, last, [&](const platform::FileIdentity& target) { return platform::same_entry(target, *file); });
   }
 
  private:
+  // The identities of the replaced files that are there: of all of them, or
+  // of the freely spelled ones; asked once, then sorted.
+  const std::vector<platform::FileIdentity>& identities(bool of_all) {
+    std::optional<std::vector<platform::FileIdentity>>& known = of_all ? all_ : freely_;
+    if (!known) {
+      known.emplace();
+      const auto add = [&](std::size_t i) {
+        if (auto identity = fs_.identity(join_relative(plan_.install_root, plan_.replacements[i].path)))
+          known->push_back(std::move(*identity));
+      };
+      if (of_all)
+        for (std::size_t i = 0; i < plan_.replacements.size(); ++i) add(i);
+      else
+        for (const std::size_t i : freely_spelled_) add(i);
+      std::sort(known->begin(), known->end(), [](const auto& a, const auto& b) {
+        return std::tie(a.volume, a.index) < std::tie(b.volume, b.index);
+      });
+    }
+    return *known;
+  }
+
   ApplyFileSystem& fs_;
   const UpdatePlan& plan_;
-  std::set<std::string> names_;
-  std::optional<std::vector<platform::FileIdentity>> identities_;  // of the targets there, once needed
+  std::vector<std::pair<std::size_t, std::size_t>> names_;  // hash of the ASCII-lowered path, replacement
+  std::vector<std::size_t> freely_spelled_;                  // replacements
+  std::optional<std::vector<platform::FileIdentity>> all_, freely_;
 };
+
+// Which deletions repeat an earlier one's path, ignoring ASCII case. On
+// Windows that is the same file, which the first has moved; where letter case
+// tells files apart (Wine on a case-sensitive folder), moving the second
+// would put it over the first one's backup.
+std::vector<bool> repeated_ignoring_case(const std::vector<Deletion>& deletions) {
+  std::vector<std::pair<std::size_t, std::size_t>> keys;  // hash of the lowered path, index
+  keys.reserve(deletions.size());
+  for (std::size_t i = 0; i < deletions.size(); ++i)
+    keys.emplace_back(std::hash<std::string>()(to_lower_ascii(deletions[i].path)), i);
+  std::sort(keys.begin(), keys.end());
+  std::vector<bool> repeated(deletions.size());
+  for (std::size_t a = 0; a < keys.size(); ++a)
+    for (std::size_t b = a + 1; b < keys.size() && keys[b].first == keys[a].first; ++b)
+      if (to_lower_ascii(deletions[keys[a].second].path) == to_lower_ascii(deletions[keys[b].second].path))
+        repeated[keys[b].second] = true;
+  return repeated;
+}
 
 // Where the apply is: the place and path an exception is reported at.
 struct Where {
@@ -172,45 +313,46 @@ ApplyError at(ApplyError error, const Where& where) {
   return error;
 }
 
-Outcome apply_deletions(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where, ProgressMeter& meter) {
+Outcome apply_deletions(Work& work, Where& where) {
+  const UpdatePlan& plan = work.plan;
   // A file that is also replaced is left to its replacement, which moves the
   // installed file into the backup root itself. Deleting it first would copy
   // whatever is installed over that backup: after an interrupted run, when
   // the launcher runs the same update again, that is the new version, and the
   // player's original would be gone.
-  ReplacedFiles replaced(fs, plan);
+  ReplacedFiles replaced(work.fs, plan);
+  const std::vector<bool> repeated = repeated_ignoring_case(plan.deletions);
   for (std::size_t i = 0; i < plan.deletions.size(); ++i) {
     const Deletion& deletion = plan.deletions[i];
     where.enter(deletion_place(i), deletion);
-    meter.enter(deletion.path, 0);
-    if (replaced.contain(deletion.path)) continue;
-    Outcome error = backup_before_delete(fs, plan, deletion.path);
-    if (!error)
-      if (auto removed = fs.remove(join_relative(plan.install_root, deletion.path))) error = system_failure(removed);
-    if (error) return at(std::move(*error), where);
+    work.meter.enter(deletion.path, 0);
+    if (repeated[i] || replaced.contain(deletion.path)) continue;
+    if (auto error = delete_file(work, deletion)) return at(std::move(*error), where);
   }
   return std::nullopt;
 }
 
-Outcome apply_replacement(ApplyFileSystem& fs, const UpdatePlan& plan, const Replacement& replacement,
-                          const HashProgress& hashed) {
-  bool missing = false;
-  Outcome error = verify_staged_file(fs, replacement, &missing, hashed);
+Outcome apply_replacement(Work& work, const Replacement& replacement) {
+  platform::FileStatus staged;
+  Outcome error = verify_staged_file(work.fs, replacement, &staged, work.meter.hashed());
   // The staged file is gone and its new version installed: an earlier run
   // of this update got this far before it was interrupted.
-  if (error && missing &&
-      holds_announced_content(fs, join_relative(plan.install_root, replacement.path), replacement, hashed))
-    return std::nullopt;
+  if (error && error->reason == Reason::staged_file_size_mismatch && !staged.exists &&
+      holds_announced_content(work.fs, join_relative(work.plan.install_root, replacement.path), replacement,
+                              work.meter.hashed()))
+    return ++work.report.already_installed, std::nullopt;
   if (error) return error;
-  return replace_file(fs, plan, replacement, hashed);
+  return replace_file(work, replacement);
 }
 
-Outcome apply_replacements(ApplyFileSystem& fs, const UpdatePlan& plan, Where& where, ProgressMeter& meter) {
+Outcome apply_replacements(Work& work, Where& where) {
+  const UpdatePlan& plan = work.plan;
   for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
     where.enter(replacement_place(i), plan.replacements[i]);
-    meter.enter(plan.replacements[i].path, plan.replacements[i].size);
-    if (auto error = apply_replacement(fs, plan, plan.replacements[i], meter.hashed()))
-      return at(std::move(*error), where);
+    work.meter.enter(plan.replacements[i].path, plan.replacements[i].size);
+    const std::size_t found = work.report.already_installed;
+    if (auto error = apply_replacement(work, plan.replacements[i])) return at(std::move(*error), where);
+    work.report.replaced += work.report.already_installed == found ? 1 : 0;
   }
   return std::nullopt;
 }
@@ -234,50 +376,48 @@ ApplyError manifest_failure(const WriteFailure& failed) {
   return error;
 }
 
-// Errors here do not undo a completed update.
-void clean_up(ApplyFileSystem& fs, const UpdatePlan& plan) {
-  if (auto error = fs.remove(plan.staging_root); platform::is_directory_not_empty_error(error))
-    fs.remove_all(plan.staging_root);
-  fs.remove(plan.state_file);
+// Errors here do not undo a completed update. The state file goes whatever
+// its attributes: left behind, it would tell the launcher that the update is
+// still to do.
+void clean_up(Work& work) {
+  ApplyFileSystem& fs = work.fs;
+  work.discard_copies();
+  if (auto error = fs.remove(work.plan.staging_root); platform::is_directory_not_empty_error(error))
+    fs.remove_all(work.plan.staging_root);
+  fs.remove_own_file(work.plan.state_file);
 }
 
-Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, Where& where, ProgressMeter& meter) {
+Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, UpdaterLock& lock, Where& where,
+              ApplyReport& report, ProgressMeter& meter) {
   UpdatePlan plan;
   if (auto error = locate_update_state(state_path, plan)) return error;
-  // One updater at a time in an installation: two would back up and install
-  // the same files at once. Taken before the state file is read, so that an
-  // updater cannot act on a state file that another has just finished with.
-  // A lock that cannot be taken at all (something in its way) refuses too,
-  // with the system's reason; without the directory there is no state file
-  // either, which loading it reports.
-  platform::LockFile lock;
-  if (const std::error_code error = lock.acquire(path_text::join(plan.data_dir, kLockFileName));
-      error && !platform::is_not_found_error(error)) {
-    ApplyError refused = platform::LockFile::held_elsewhere(error) ? failure(Reason::update_already_running, error)
-                                                                   : system_failure(error);
-    refused.place = kStateFilePlace;
-    return refused;
-  }
+  if (auto error = lock.take(state_path)) return error;
   if (auto error = load_update_plan(state_path, plan, fs)) return error;
+  Work work{fs, plan, report, meter, path_text::join(plan.data_dir, kCopiesFolderName)};
+  work.discard_copies();  // an interrupted run's, whatever their attributes
   meter.plan(plan);
-  if (auto error = apply_deletions(fs, plan, where, meter)) return error;
-  if (auto error = apply_replacements(fs, plan, where, meter)) return error;
+  if (auto error = apply_deletions(work, where)) return error;
+  if (auto error = apply_replacements(work, where)) return error;
   meter.finish();
   where = {std::string(kManifestPlace), {}};
   if (auto failed = fs.write_build_manifest(plan.manifest_path, plan.manifest)) return manifest_failure(*failed);
+  report.build_id = plan.manifest.id;
+  report.build_version = plan.manifest.version;
   where = {"clean-up", {}};
-  clean_up(fs, plan);
+  clean_up(work);
   return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system,
-                                            ApplyProgress* progress) {
+                                            ApplyReport* report, UpdaterLock* held, ApplyProgress* progress) {
   Where where;
+  UpdaterLock own;
+  ApplyReport uncounted;
   try {
     ProgressMeter meter(progress);
-    return apply(state_path, file_system, where, meter);
+    return apply(state_path, file_system, held ? *held : own, where, report ? *report : uncounted, meter);
   } catch (const std::exception& e) {
     ApplyError error = at(failure(Reason::own_message), where);
     error.message = e.what();
@@ -289,7 +429,7 @@ std::optional<ApplyError> apply_update_with(const std::wstring& state_path, Appl
 
 std::optional<ApplyError> apply_update(const std::wstring& state_path, ApplyProgress* progress) {
   PlatformFileSystem file_system;
-  return apply_update_with(state_path, file_system, progress);
+  return apply_update_with(state_path, file_system, nullptr, nullptr, progress);
 }
 
 }  // namespace korvanta

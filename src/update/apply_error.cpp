@@ -22,6 +22,7 @@ std::string_view reason_code(Reason reason) noexcept {
     case Reason::replacement_in_data_directory: return "replacement_in_data_directory";
     case Reason::staged_file_outside_staging_root: return "staged_file_outside_staging_root";
     case Reason::staged_file_listed_twice: return "staged_file_listed_twice";
+    case Reason::replacement_inside_replacement: return "replacement_inside_replacement";
     case Reason::invalid_update_manifest: return "invalid_update_manifest";
     case Reason::staged_file_size_mismatch: return "staged_file_size_mismatch";
     case Reason::staged_file_hash_mismatch: return "staged_file_hash_mismatch";

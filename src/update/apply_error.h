@@ -26,6 +26,7 @@ enum class Reason {
   replacement_in_data_directory,
   staged_file_outside_staging_root,
   staged_file_listed_twice,
+  replacement_inside_replacement,
   invalid_update_manifest,
   staged_file_size_mismatch,
   staged_file_hash_mismatch,

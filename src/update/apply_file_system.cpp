@@ -27,7 +27,16 @@ std::error_code PlatformFileSystem::copy_file(const std::wstring& from, const st
 
 std::error_code PlatformFileSystem::remove(const std::wstring& path) { return platform::remove_path(path); }
 
+std::error_code PlatformFileSystem::remove_own_file(const std::wstring& path) {
+  return platform::remove_own_file(path);
+}
+
 std::error_code PlatformFileSystem::remove_all(const std::wstring& path) { return platform::remove_all(path); }
+
+std::error_code PlatformFileSystem::list_directory(const std::wstring& path,
+                                                   std::vector<platform::DirectoryEntry>& entries) {
+  return platform::list_directory(path, entries);
+}
 
 std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path, std::error_code& error,
                                                 const HashProgress& progress) {

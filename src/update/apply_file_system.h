@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "manifest/build_manifest.h"
 #include "manifest/manifest_writer.h"
@@ -31,8 +32,14 @@ class ApplyFileSystem {
   virtual std::error_code copy_file(const std::wstring& from, const std::wstring& to) = 0;
   // Removes a file, a link or an empty directory; a missing path is no error.
   virtual std::error_code remove(const std::wstring& path) = 0;
-  // Removes a directory tree without following links out of it.
+  // Removes a file of the updater's own (the state file) whatever its
+  // attributes; a missing path is no error.
+  virtual std::error_code remove_own_file(const std::wstring& path) = 0;
+  // Removes a directory tree without following links out of it; read-only
+  // files in it too.
   virtual std::error_code remove_all(const std::wstring& path) = 0;
+  // What a directory holds; links are entries of their own, never entered.
+  virtual std::error_code list_directory(const std::wstring& path, std::vector<platform::DirectoryEntry>& entries) = 0;
   // SHA-256 as 64 lower-case hex digits; "" with error set when the file
   // cannot be opened. progress, when set, hears the bytes read so far.
   virtual std::string sha256_file_hex(const std::wstring& path, std::error_code& error,
@@ -50,7 +57,9 @@ class PlatformFileSystem : public ApplyFileSystem {
   std::error_code rename(const std::wstring& from, const std::wstring& to) override;
   std::error_code copy_file(const std::wstring& from, const std::wstring& to) override;
   std::error_code remove(const std::wstring& path) override;
+  std::error_code remove_own_file(const std::wstring& path) override;
   std::error_code remove_all(const std::wstring& path) override;
+  std::error_code list_directory(const std::wstring& path, std::vector<platform::DirectoryEntry>& entries) override;
   std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress) override;
   std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) override;
 };

@@ -15,8 +15,9 @@ struct UpdatePlan;
 
 // Where the apply is. The entries are the deletions, then the replacements,
 // in the plan's order; the bytes are the replacements' announced sizes,
-// which their checks read (a deletion's backup copy is not counted: sizing
-// it would cost a call per deletion before the first change).
+// which their checks read (a deletion's file is not counted: it goes into
+// the backup by a rename whatever its size, and sizing it would cost a call
+// per deletion before the first change).
 struct ApplyPosition {
   std::uint64_t entries = 0;
   std::uint64_t entries_done = 0;

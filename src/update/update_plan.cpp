@@ -27,6 +27,13 @@ bool in_data_directory(const UpdatePlan& plan, const std::string& relative, Appl
   return identity && identity->volume == data_dir->volume && identity->index == data_dir->index;
 }
 
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 ApplyError at(ApplyError error, std::string place, const EntryPath& entry) {
   error.place = std::move(place);
   error.path = entry.as_given();
@@ -34,6 +41,24 @@ ApplyError at(ApplyError error, std::string place, const EntryPath& entry) {
 }
 
 }  // namespace
+
+AnnouncedDigest::AnnouncedDigest(std::string_view text) {
+  if (text.size() != 2 * bytes_.size()) return;
+  for (std::size_t i = 0; i < bytes_.size(); ++i) {
+    const int high = hex_value(text[2 * i]), low = hex_value(text[2 * i + 1]);
+    if (high < 0 || low < 0) return;
+    bytes_[i] = static_cast<unsigned char>(high << 4 | low);
+  }
+  valid_ = true;
+}
+
+bool AnnouncedDigest::matches(std::string_view digest) const {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  if (!valid_ || digest.size() != 2 * bytes_.size()) return false;
+  for (std::size_t i = 0; i < bytes_.size(); ++i)
+    if (digest[2 * i] != kDigits[bytes_[i] >> 4] || digest[2 * i + 1] != kDigits[bytes_[i] & 15]) return false;
+  return true;
+}
 
 std::string deletion_place(std::size_t index) { return "/deletions/" + std::to_string(index); }
 std::string replacement_place(std::size_t index) { return "/replacements/" + std::to_string(index); }
@@ -51,7 +76,7 @@ std::optional<ApplyError> check_update_plan(const UpdatePlan& plan, ApplyFileSys
   for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
     if (in_data_directory(plan, plan.replacements[i].path, fs, data_dir))
       return at(failure(Reason::replacement_in_data_directory), replacement_place(i), plan.replacements[i]);
-    staged.emplace_back(std::hash<std::wstring>()(compare_form(plan.replacements[i].staged_path)), i);
+    staged.emplace_back(std::hash<std::wstring>()(compare_form(platform::utf8_to_wide(plan.replacements[i].staged_path))), i);
   }
   std::sort(staged.begin(), staged.end());
   std::optional<std::size_t> twice;  // the first replacement whose staged file an earlier one names
@@ -59,12 +84,38 @@ std::optional<ApplyError> check_update_plan(const UpdatePlan& plan, ApplyFileSys
     const auto end = std::find_if(run, staged.end(), [&](const auto& s) { return s.first != run->first; });
     for (auto a = run; a != end; ++a)
       for (auto b = a + 1; b != end; ++b)
-        if ((!twice || b->second < *twice) && paths_equal(plan.replacements[a->second].staged_path,
-                                                          plan.replacements[b->second].staged_path))
+        if ((!twice || b->second < *twice) &&
+            paths_equal(platform::utf8_to_wide(plan.replacements[a->second].staged_path),
+                        platform::utf8_to_wide(plan.replacements[b->second].staged_path)))
           twice = b->second;
     run = end;
   }
   if (twice) return at(failure(Reason::staged_file_listed_twice), replacement_place(*twice), plan.replacements[*twice]);
+
+  // A replacement inside another's path ("tex" and "tex/a.dds"): no build
+  // holds both a file and a folder of one name, and installing one would put
+  // the other, or the player's original, out of its place. Each path's
+  // folders are looked up among the replacements' paths (ASCII case
+  // ignored), by a sorted list of their hashes.
+  std::vector<std::pair<std::size_t, std::size_t>> paths;  // hash of the lowered path, index
+  paths.reserve(plan.replacements.size());
+  for (std::size_t i = 0; i < plan.replacements.size(); ++i)
+    paths.emplace_back(std::hash<std::string>()(to_lower_ascii(plan.replacements[i].path)), i);
+  std::sort(paths.begin(), paths.end());
+  std::optional<std::size_t> nested;  // the later of the first such pair
+  for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
+    const std::string lowered = to_lower_ascii(plan.replacements[i].path);
+    for (std::size_t slash = lowered.find('/'); slash != std::string::npos; slash = lowered.find('/', slash + 1)) {
+      const std::string folder = lowered.substr(0, slash);
+      const std::pair<std::size_t, std::size_t> key{std::hash<std::string>()(folder), 0};
+      for (auto it = std::lower_bound(paths.begin(), paths.end(), key); it != paths.end() && it->first == key.first;
+           ++it)
+        if (to_lower_ascii(plan.replacements[it->second].path) == folder && (!nested || std::max(i, it->second) < *nested))
+          nested = std::max(i, it->second);
+    }
+  }
+  if (nested)
+    return at(failure(Reason::replacement_inside_replacement), replacement_place(*nested), plan.replacements[*nested]);
   return std::nullopt;
 }
 

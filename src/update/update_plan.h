@@ -2,9 +2,11 @@
 // The update as the apply engine carries it out: what the state file asks
 // for, every path checked and in its normal form, read once before anything
 // changes. Nothing in the engine reads the state file's JSON after it.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "manifest/build_manifest.h"
@@ -25,10 +27,25 @@ struct EntryPath {
 
 struct Deletion : EntryPath {};
 
+// A replacement's announced SHA-256: 64 hexadecimal digits in either letter
+// case, held as their 32 bytes. Any other text is held as no digest, which
+// no file's digest matches.
+class AnnouncedDigest {
+ public:
+  AnnouncedDigest() = default;
+  explicit AnnouncedDigest(std::string_view text);
+  // Whether a file's digest, 64 lower-case hexadecimal digits, is this one.
+  bool matches(std::string_view digest) const;
+
+ private:
+  std::array<unsigned char, 32> bytes_{};
+  bool valid_ = false;
+};
+
 struct Replacement : EntryPath {
-  std::wstring staged_path;  // "staged_path" widened from UTF-8; inside the staging root
-  std::uint64_t size = 0;    // json_to_u64 of "size"
-  std::string sha256;        // "sha256" with its ASCII letters lowered
+  std::string staged_path;   // "staged_path" as given (UTF-8: half the memory of its wide form); inside the staging root
+  std::uint64_t size = 0;    // json_count of "size"
+  AnnouncedDigest sha256;    // "sha256"
 };
 
 struct UpdatePlan {
@@ -47,14 +64,16 @@ struct UpdatePlan {
 std::string deletion_place(std::size_t index);
 std::string replacement_place(std::size_t index);
 
-// The rules about the plan as a whole, checked before the first change; the
-// first entry, deletions before replacements, that breaks one:
+// The rules about the plan as a whole, checked before the first change, in
+// this order, each failing at the first entry that breaks it:
 // deletion_in_data_directory and replacement_in_data_directory for a path
 // whose first part names the data directory (".korvanta" in any ASCII letter
 // case, a stream of it ".korvanta:x", or, asked of the file system, a short
 // name of it); staged_file_listed_twice for a replacement whose staged file
-// an earlier one names too (the comparison of paths by text). Nothing when
-// the plan keeps them all. Changes nothing.
+// an earlier one names too (the comparison of paths by text);
+// replacement_inside_replacement for a replacement whose path lies inside
+// another's, or holds another (the later of the two). Nothing when the plan
+// keeps them all. Changes nothing.
 std::optional<ApplyError> check_update_plan(const UpdatePlan& plan, ApplyFileSystem& file_system);
 
 }  // namespace korvanta

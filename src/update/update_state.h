@@ -6,8 +6,6 @@
 #include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "update/apply_error.h"
 #include "update/update_plan.h"
 
@@ -18,34 +16,26 @@ namespace korvanta {
 // the rest is room for the manifest's free-form metadata.
 inline constexpr std::size_t kMaxStateDepth = 128;
 
-// Parses one JSON value from the file (opened sharing reading and writing).
-// A UTF-8 byte-order mark is skipped, comments are refused, and whatever
-// follows the first complete value is not read. Nothing when the file cannot
-// be opened, its text is not JSON, or it nests deeper than kMaxStateDepth.
-std::optional<nlohmann::json> load_state_document(const std::wstring& path);
-
-// The JSON pointer of the first value that breaks the shape the loader reads
-// without further type checks ("" for a top level that is not an object), or
-// nothing when the document has it: an object with the seven keys;
-// "install_root", "manifest_path", "backup_root", "staging_root" strings;
-// "deletions" an array of strings or null; "replacements" an array (or null)
-// of objects each with "path", "staged_path" and "sha256" strings and a
-// "size"; "manifest" an object. None of the strings that name a file or
-// directory (the four roots, the deletions, each replacement's "path" and
-// "staged_path") may hold a NUL character. Pure: looks at nothing but the
-// document.
-std::optional<std::string> state_shape_fault(const nlohmann::json& document);
-
 // The first step of the apply: where the state file at state_path (as given
 // on the command line) is. Fills plan.state_file and plan.data_dir;
 // invalid_update_state_location when the file is not update-state.json in a
 // .korvanta directory. Reads nothing.
 std::optional<ApplyError> locate_update_state(const std::wstring& state_path, UpdatePlan& plan);
 
-// The rest of the first stage, on a located plan: loads the state file at
-// state_path and turns it into the plan, refusing, in this order, a file
-// that cannot be read (failed_to_load_update_state), one of another shape
-// (invalid_update_state), each directory it names, each deletion's path
+// The rest of the first stage, on a located plan: reads the state file at
+// state_path straight into the plan, as a stream of the JSON parser's events
+// through a fixed buffer (the document is never held whole), and refuses, in
+// this order, a file that cannot be opened or read, whose text is not JSON
+// (comments refused; a UTF-8 byte-order mark skipped; whatever follows the
+// first complete value is not read) or that nests deeper than kMaxStateDepth
+// (failed_to_load_update_state); one of another shape (invalid_update_state,
+// at the JSON pointer of the first value that breaks it: "" for a top level
+// that is not an object; "install_root", "manifest_path", "backup_root",
+// "staging_root" strings; "deletions" an array of strings or null;
+// "replacements" an array (or null) of objects each with "path",
+// "staged_path" and "sha256" strings and a "size"; "manifest" an object; no
+// NUL in a string that names a file or directory; where a key repeats, the
+// last one counts); each directory it names, each deletion's path
 // (invalid_deletion_path), each replacement's path and staged file's place
 // (invalid_replacement_path, staged_file_outside_staging_root, entry by
 // entry), the manifest (invalid_update_manifest), and then what

@@ -50,19 +50,40 @@ std::vector<std::string> log_of(const testing::Installation& install, const std:
 }
 
 testing::Tree without_log(testing::Tree tree) {
-  std::erase_if(tree, [](const auto& entry) { return entry.first.find(".korvanta/logs") != std::string::npos; });
+  std::erase_if(tree, [](const auto& entry) {
+    return entry.first.find(".korvanta/logs") != std::string::npos || entry.first.ends_with("update-result.json");
+  });
   return tree;
+}
+
+// What a launcher finds in the updater lock, opened as the guide says.
+std::string lock_holder(const std::wstring& path) {
+  const platform::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                                FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+  char text[16];
+  DWORD read = 0;
+  return file && ReadFile(file.get(), text, sizeof text, &read, nullptr) ? std::string(text, read) : "";
+}
+
+// The result but its times, whose form the schema check validates.
+std::string summary(std::optional<nlohmann::json> result) {
+  if (result) result->erase("start_time"), result->erase("end_time");
+  return result.value_or(nullptr).dump();
 }
 
 // The closing launcher holds readme.txt open for reading only, as a running
 // program holds its files: an update that did not wait for it to end would
-// fail to replace it.
+// fail to replace it. A second updater, started meanwhile, must leave it all
+// to the first. The state file is read-only, and must go all the same.
 TEST(UpdaterExe, WaitsForTheLauncherToEndThenInstallsTheUpdateAndRestartsIt) {
   testing::Installation install(L"Caf\u00e9 \u6f22\u5b57");
   install.install(L"readme.txt", "build 1");
+  install.install(L"old.txt", "old");
+  install.remove(L"old.txt");
   install.replace(L"readme.txt", "build 2");
   install.replace(L"mods/new/a.txt", "new");
   install.write_state();
+  SetFileAttributesW(install.state_path.c_str(), FILE_ATTRIBUTE_READONLY);
   const std::wstring launcher = install.installed_path(L"launcher.exe"), ready = install.temp / L"ready";
   ASSERT_TRUE(CopyFileW(testing::tool_path(L"arg_echo").c_str(), launcher.c_str(), TRUE));
   const Started closing({install.installed_path(L"readme.txt"), ready, ready + L"!"}, L"hold_file");
@@ -78,7 +99,12 @@ TEST(UpdaterExe, WaitsForTheLauncherToEndThenInstallsTheUpdateAndRestartsIt) {
   // It says it waits: a second in which an updater that went on would have
   // failed on the held file and ended.
   EXPECT_TRUE(run.running(1000)) << "it should be waiting";
-  EXPECT_EQ(without_log(testing::snapshot(install.temp.path())), before);
+  EXPECT_EQ(lock_holder(install.data_dir + L"\\updater.lock"), std::to_string(GetProcessId(run.process.get())));
+  EXPECT_EQ(Started({L"--state", install.state_path, L"--restart", launcher}).finish(), "exit 3, processes 1");
+  EXPECT_FALSE(testing::content(install.data_dir + L"\\update-result.json"));
+  testing::Tree waiting = without_log(testing::snapshot(install.temp.path()));
+  EXPECT_EQ(waiting.erase(testing::utf8(L"Caf\u00e9 \u6f22\u5b57/.korvanta/updater.lock")), 1u);
+  EXPECT_EQ(waiting, before);
   testing::write_file(ready + L"!", "");
   EXPECT_EQ(closing.finish(), "exit 0, processes 1");
   EXPECT_EQ(run.finish(), "exit 0, processes 2");
@@ -86,11 +112,18 @@ TEST(UpdaterExe, WaitsForTheLauncherToEndThenInstallsTheUpdateAndRestartsIt) {
   nlohmann::json received = {{"args", nlohmann::json::array()}, {"cwd", testing::utf8(install.root)}};
   for (auto arg = line.begin() + 10; arg != line.end(); ++arg) received["args"].push_back(testing::utf8(*arg));
   EXPECT_EQ(testing::content(install.temp / L"received.json"), received.dump());
-  EXPECT_EQ(testing::log_texts(install.log), log_of(install, {"Restarting Shop", "Update complete"}));
+  std::vector<std::string> log = log_of(install, {"Restarting Shop", "Update complete"});
+  log.insert(log.begin() + 3, {log[0], log[1], "Failed entry: state file", "Apply failed: update_already_running",
+                               "The update could not be applied"});  // the second updater's, during the wait
+  EXPECT_EQ(testing::log_texts(install.log), log);
+  EXPECT_EQ(summary(testing::result_file(install.data_dir + L"\\update-result.json", "exe-0")),
+            R"({"already_installed":0,"build":{"id":"build-2","version":"2.0.0"},"deleted":1,"exit_code":0,)"
+            R"("failed_entry":null,"outcome":"installed","reason":null,"replaced":2,"state_file_left":false})");
   EXPECT_EQ(nlohmann::json::parse(testing::content(install.manifest).value_or("{}")).value("id", ""), "build-2");
   EXPECT_EQ(without_log(testing::snapshot(install.root)), (testing::Tree{
       {".korvanta", "<dir>"}, {".korvanta/backup", "<dir>"}, {".korvanta/backup/build-1", "<dir>"},
       {".korvanta/backup/build-1/readme.txt", "build 1"}, {"launcher.exe", testing::content(launcher).value_or("")},
+      {".korvanta/backup/build-1/old.txt", "old"},
       {".korvanta/build-manifest.json", testing::content(install.manifest).value_or("")}, {"mods", "<dir>"},
       {"mods/new", "<dir>"}, {"mods/new/a.txt", "new"}, {"readme.txt", "build 2"}}));
 }
@@ -115,6 +148,10 @@ TEST(UpdaterExe, FailuresChangeOnlyWhatTheyShouldAndRestartNothing) {
                                        "Apply failed: staged_file_hash_mismatch", "The update could not be applied"});
   EXPECT_EQ(testing::log_texts(install.log), failed);
   EXPECT_EQ(without_log(testing::snapshot(install.temp.path())), before);
+  EXPECT_EQ(summary(testing::result_file(install.data_dir + L"\\update-result.json", "exe-3")),
+            R"({"already_installed":0,"build":null,"deleted":0,"exit_code":3,"failed_entry":{"path":"readme.txt",)"
+            R"("place":"/replacements/0","windows_error":null},"outcome":"failed",)"
+            R"("reason":"staged_file_hash_mismatch","replaced":0,"state_file_left":true})");
 
   testing::write_file(install.staged_path(L"readme.txt"), "build 2");
   line[3] = install.temp / L"missing\\launcher.exe";
@@ -122,6 +159,10 @@ TEST(UpdaterExe, FailuresChangeOnlyWhatTheyShouldAndRestartNothing) {
   EXPECT_EQ(testing::content(install.installed_path(L"readme.txt")), "build 2");
   EXPECT_EQ(testing::log_texts(install.log),
             log_of(install, {"Restarting Project", "Restart failed", "Update installed, but restart failed"}, failed));
+  EXPECT_EQ(summary(testing::result_file(install.data_dir + L"\\update-result.json", "exe-4")),
+            R"({"already_installed":0,"build":{"id":"build-2","version":"2.0.0"},"deleted":0,"exit_code":4,)"
+            R"("failed_entry":null,"outcome":"installed_restart_failed","reason":null,"replaced":1,)"
+            R"("state_file_left":false})");
 }
 
 // The window's client area as the screen shows it.

@@ -27,7 +27,7 @@ TEST(ManifestWriter, WritesTheExactTextOverAnOldManifestOrIntoNewDirectories) {
   testing::write_file(dir / L"old\\m.json", std::string(100000, 'x'));
   testing::write_file(dir / L"old\\m.json.tmp", "left by a crash");
   for (const wchar_t* target : {L"old\\m.json", L"new\\dir\\m.json"})
-    EXPECT_FALSE(write_build_manifest(dir / target, parse_build_manifest(json::parse(kWritten)).value()));
+    EXPECT_FALSE(write_build_manifest(dir / target, testing::read_manifest(kWritten).value()));
   EXPECT_EQ(testing::snapshot(dir.path()), (testing::Tree{{"new", "<dir>"}, {"new/dir", "<dir>"}, {"old", "<dir>"},
                                                            {"new/dir/m.json", kWritten}, {"old/m.json", kWritten}}));
 }
@@ -56,6 +56,11 @@ TEST(ManifestWriter, AFailureKeepsTheOldManifestAndLeavesNoTemporaryFile) {
     EXPECT_EQ(!failure->system, step == Step::encode) << failure->message;
     EXPECT_EQ(testing::snapshot(dir.path()), before) << failure->message;
   }
+  testing::TempDir dir;  // text that is not UTF-8 in a file's entry: not even the directory is made
+  BuildManifest manifest;
+  manifest.files.push_back({.path = "\xFF"});
+  EXPECT_EQ(write_build_manifest(dir / L"new\\m.json", manifest).value().step, Step::encode);
+  EXPECT_EQ(testing::snapshot(dir.path()), testing::Tree{});
 }
 #ifndef _WIN32
 // A file-size limit stops the write part-way, as a full disk would.

@@ -33,6 +33,12 @@ std::string sha256_of(const std::string& bytes) {
   return hasher.final_hex();
 }
 
+std::optional<BuildManifest> read_manifest(const std::string& text) {
+  ManifestReader reader;
+  if (!nlohmann::json::sax_parse(text, &reader)) return std::nullopt;
+  return reader.take();
+}
+
 namespace {
 
 std::string generic(const fs::path& path) {
@@ -126,6 +132,14 @@ Tree snapshot(const std::wstring& dir) {
     add(wide(it->path().string()), it->is_directory());
 #endif
   return tree;
+}
+
+std::optional<nlohmann::json> result_file(const std::wstring& path, const std::string& name) {
+  const std::optional<std::string> text = content(path);
+  if (!text) return std::nullopt;
+  fs::create_directories("update-results");
+  std::ofstream(fs::path("update-results") / (name + ".json"), std::ios::binary) << *text;
+  return nlohmann::json::parse(*text, nullptr, false);
 }
 
 std::optional<std::vector<std::string>> log_texts(const std::wstring& log_path) {

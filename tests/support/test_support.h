@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "manifest/build_manifest.h"
+
 namespace korvanta::testing {
 
 std::string utf8(const std::wstring& text);
@@ -23,6 +25,10 @@ std::string sha256_of(const std::string& bytes);
 // Wine the first window of a process can take seconds to appear.
 bool eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds timeout = std::chrono::minutes(1));
+
+// A manifest from its JSON text, through the reader the state file's loader
+// uses; nothing when the text is not JSON or the reader refuses it.
+std::optional<BuildManifest> read_manifest(const std::string& text);
 
 class TempDir {
  public:
@@ -47,6 +53,12 @@ std::wstring tool_path(const std::wstring& name);
 // file's content, or "<dir>".
 using Tree = std::map<std::string, std::string>;
 Tree snapshot(const std::wstring& dir);
+
+// The result file at path, parsed (discarded when it is not JSON; nothing
+// when there is none), and kept as update-results/<name>.json in the working
+// directory, where the schema check (tests/schemas) validates it after the
+// test programs have run.
+std::optional<nlohmann::json> result_file(const std::wstring& path, const std::string& name);
 
 // The texts of the run log's lines; nothing when any byte falls outside the
 // "[YYYY-MM-DD HH:MM:SS] text" CR LF form.

@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "platform/error.h"
@@ -35,24 +38,31 @@ using testing::Tree;
 // An installation in a folder whose long name takes every path past the
 // classic length limit. Deletions (one never installed), replacements of
 // installed files, a path both deleted and replaced, a deletion of another
-// name (a hard link) of a replaced file, a new file in new folders, a file
-// in the place of a folder the deletions empty, an untouched file, a
+// name (a hard link) of a replaced file, a new file in new folders, the
+// shapes that change between builds (a file in the place of a folder that
+// still holds a player's file once the deletions have emptied it of the old
+// build's, a folder of new files in the place of a deleted file), an
+// untouched file, a player's file named like a copy of the updater's, a
 // read-only leftover in the staging root.
 const std::string R = std::string(200, 'r') + "/";
 struct Update : testing::Installation {
   Update() : Installation(testing::wide(R.substr(0, R.size() - 1))) {
     for (const auto& [path, bytes] : {std::pair{L"mods\\legacy\\old.pak", "old pak"},
                                       {L"data\\a.bin", "a1"}, {L"data\\maps\\town.bin", "town1"},
-                                      {L"both.txt", "both1"}, {L"keep.txt", "keep"}})
+                                      {L"both.txt", "both1"}, {L"keep.txt", "keep"},
+                                      {L"mods\\legacy\\sub\\mine.txt", "mine"}, {L"tex", "tex1"},
+                                      {L"data\\a.bin.korvanta-copy", "mine too"}})
       install(path, bytes);
     std::filesystem::create_hard_link(platform::fs_path(installed_path(L"data\\a.bin")),
                                       platform::fs_path(installed_path(L"old.dll")));
-    for (const wchar_t* path : {L"old.dll", L"never\\there.txt", L"mods/legacy/old.pak", L"both.txt"}) remove(path);
+    for (const wchar_t* path : {L"old.dll", L"never\\there.txt", L"mods/legacy/old.pak", L"both.txt", L"tex"})
+      remove(path);
     replace(L"data/a.bin", "a2");
     replace(L"data\\maps\\town.bin", "town2");
     replace(L"both.txt", "both2");
     replace(L"new\\deep\\c.bin", "c2");
     replace(L"mods\\legacy", "legacy2");
+    replace(L"tex\\deep\\a.dds", "a.dds2");
     auto& sha256 = state["replacements"][0]["sha256"].get_ref<std::string&>();  // any letter case matches
     std::transform(sha256.begin(), sha256.end(), sha256.begin(), [](char c) { return std::toupper(c); });
     testing::write_file(staging + L"\\leftover.tmp", "x");
@@ -60,7 +70,9 @@ struct Update : testing::Installation {
     SetFileAttributesW((staging + L"\\leftover.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
 #endif
     write_state();
+    for (const json& entry : state["replacements"]) staged[testing::wide(entry["staged_path"])] = *testing::content(testing::wide(entry["staged_path"]));
   }
+  std::map<std::wstring, std::string> staged;  // every staged file's bytes
 };
 
 const Tree kInstalledAfter = {
@@ -70,6 +82,8 @@ const Tree kInstalledAfter = {
     {R + ".korvanta/backup/build-1/mods/legacy/old.pak", "old pak"},
     {R + ".korvanta/backup/build-1/data/a.bin", "a1"}, {R + ".korvanta/backup/build-1/data/maps/town.bin", "town1"},
     {R + ".korvanta/build-manifest.json", "<manifest>"}, {R + "mods/legacy", "legacy2"},
+    {R + ".korvanta/backup/build-1/mods/legacy/sub/mine.txt", "mine"}, {R + ".korvanta/backup/build-1/tex", "tex1"},
+    {R + "tex/deep/a.dds", "a.dds2"}, {R + "data/a.bin.korvanta-copy", "mine too"},
 };
 
 // The files of a tree, the manifest's text replaced by a mark once it is
@@ -182,7 +196,7 @@ TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
   }
   EXPECT_FALSE(error) << error->reason_text();
   EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
-  EXPECT_TRUE(seen.last.entries_done == 9 && seen.last.bytes_done == 21 && seen.last.bytes == 21 && seen.waits > 0);
+  EXPECT_TRUE(seen.last.entries_done == 11 && seen.last.bytes_done == 27 && seen.last.bytes == 27 && seen.waits > 0);
   for (std::thread& holder : holders) holder.join();
 
   // Held past every retry: moving the file into the backup root, then
@@ -204,17 +218,24 @@ TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
 #ifndef _WIN32
 // A link is a file of its own (Wine follows file links, so only here): a
 // deletion of a link to a replaced file removes the link, and the replaced
-// file's original goes to the backup root.
-TEST(Apply, ALinkToAReplacedFileIsDeletedItself) {
+// file's original goes to the backup root; a link to a folder outside where a
+// file goes is moved as itself, and nothing it leads to is touched.
+TEST(Apply, ALinkIsDeletedOrReplacedItself) {
   testing::Installation install;
   install.install(L"a.pak", "original");
   std::filesystem::create_symlink("a.pak", platform::fs_path(install.installed_path(L"link.pak")));
+  std::filesystem::create_directory_symlink(platform::fs_path(install.temp / L"outside"),
+                                            platform::fs_path(install.installed_path(L"dir.pak")));
   install.remove(L"link.pak");
   install.replace(L"a.pak", "new");
+  install.replace(L"dir.pak", "new dir.pak");
   install.write_state();
+  const Tree before = testing::snapshot(install.temp.path());
   ASSERT_FALSE(apply_update(install.state_path));
   EXPECT_FALSE(std::filesystem::is_symlink(platform::fs_path(install.installed_path(L"link.pak"))));
   EXPECT_EQ(testing::content(install.backup_path(L"a.pak")), "original");
+  EXPECT_TRUE(std::filesystem::is_symlink(platform::fs_path(install.backup_path(L"dir.pak"))));
+  EXPECT_EQ(install.lost_files(before, testing::snapshot(install.temp.path())), "");
 }
 #endif
 
@@ -242,16 +263,35 @@ class FaultyFileSystem : public PlatformFileSystem {
   // with another error, which a report of the failure must never give.
   static std::error_code injected() { return platform::make_os_error(5); }  // EIO; ERROR_ACCESS_DENIED on Windows
   static std::error_code later() { return platform::make_os_error(9); }     // EBADF; ERROR_INVALID_BLOCK
+#ifdef _WIN32
+  static std::error_code other_volume() { return platform::make_os_error(ERROR_NOT_SAME_DEVICE); }
+#else
+  static std::error_code other_volume() { return platform::make_os_error(EXDEV); }
+#endif
 
   platform::FileStatus status(Path p, std::error_code& e) override {
     return hit() ? (e = error(), platform::FileStatus{}) : Real::status(p, e);
   }
   std::error_code create_directories(Path p) override { return hit() ? error() : Real::create_directories(p); }
-  std::error_code rename(Path a, Path b) override { return hit() ? error() : held_.count(a) ? injected() : Real::rename(a, b); }
+  // Folders named "new" are on another volume, where only a copy beside the target can be renamed to.
+  std::error_code rename(Path a, Path b) override {
+    if (hit()) return error();
+    if (b.find(L"\\new\\") != std::wstring::npos && !a.ends_with(L".korvanta-copy")) return other_volume();
+    return held_.count(a) ? injected() : Real::rename(a, b);
+  }
+  std::error_code list_directory(Path p, std::vector<platform::DirectoryEntry>& entries) override {
+    return hit() ? error() : Real::list_directory(p, entries);
+  }
   std::error_code remove(Path p) override { return hit() ? error() : Real::remove(p); }
+  std::error_code remove_own_file(Path p) override { return hit() ? error() : Real::remove_own_file(p); }
   std::error_code remove_all(Path p) override { return hit() ? error() : Real::remove_all(p); }
   std::error_code copy_file(Path from, Path to) override {
-    if (fault_ == Fault::stop_copying && calls + 1 == at_) testing::write_file(to, content(from).substr(0, 1));
+    if (fault_ == Fault::stop_copying && calls + 1 == at_) {
+      testing::write_file(to, content(from).substr(0, 1));
+#ifdef _WIN32
+      SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_READONLY);  // as the copy of a read-only file is
+#endif
+    }
     return hit() ? error() : Real::copy_file(from, to);
   }
   std::string sha256_file_hex(Path p, std::error_code& e, const HashProgress& progress) override {
@@ -277,12 +317,16 @@ class FaultyFileSystem : public PlatformFileSystem {
 };
 
 // A whole run first: the update installed, every old file in the backup
-// root, nothing backed up for a deletion of a file never installed.
+// root, nothing backed up for a deletion of a file never installed, and
+// counted (the other name of a replaced file is a deletion).
 TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
   for (const Fault fault : {Fault::fail_once, Fault::fail_from_then_on, Fault::stop, Fault::stop_copying}) {
     Update whole;
     FaultyFileSystem counting(1 << 30, fault, whole.state);  // never reaches its fault
-    ASSERT_FALSE(apply_update_with(whole.state_path, counting));
+    ApplyReport report;
+    ASSERT_FALSE(apply_update_with(whole.state_path, counting, &report));
+    EXPECT_EQ(std::vector<std::size_t>({report.deleted, report.replaced, report.already_installed}),
+              std::vector<std::size_t>({3, 6, 0}));
     const Tree installed = testing::snapshot(whole.temp.path());
     EXPECT_EQ(files_of(installed), kInstalledAfter);
     EXPECT_EQ(installed.count(R + ".korvanta/backup/build-1/never"), 0u);
@@ -308,17 +352,34 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
         }
         EXPECT_EQ(testing::content(update.state_path), update.state.dump(2)) << context;
         EXPECT_FALSE(testing::content(update.manifest)) << context;
+        const Tree data = testing::snapshot(update.data_dir);  // a copy that failed on its way into place is gone
+        const auto copy = [](const auto& entry) { return entry.first.starts_with("copies/"); };
+        if (fault == Fault::fail_once) {
+          EXPECT_TRUE(std::none_of(data.begin(), data.end(), copy)) << context;
+        }
       }
-      // The launcher runs the same state file again, which finishes the update.
-      // A file new in this build, copied into place by a run stopped before
-      // its staged file was removed, looks to the second run like the
-      // player's own: it is backed up like one.
-      const std::optional<ApplyError> again = apply_update(update.state_path);
-      EXPECT_FALSE(again) << context << ", run again: " << again->reason_text();
+      // The launcher runs the same state file again, which meets the same
+      // fault at its k-th call, then once more, which finishes the update on
+      // the same volumes and with the same held files. After a failure it
+      // has downloaded again what it finds missing from the staging root
+      // (new files, of a newer time), also what is installed already.
+      if (fault == Fault::fail_once)
+        for (const auto& [path, bytes] : update.staged)
+          if (!testing::content(path)) testing::write_file(path, bytes);
+      FaultyFileSystem second(k, fault, update.state), third(1 << 30, fault, update.state);
+      const bool second_failed = apply_update_with(update.state_path, second).has_value();
+      if (second_failed) {  // each replacement counted once: installed now, or found installed
+        ApplyReport done;
+        const std::optional<ApplyError> again = apply_update_with(update.state_path, third, &done);
+        EXPECT_FALSE(again) << context << ", run a third time: " << again->reason_text();
+        EXPECT_EQ(done.replaced + done.already_installed, update.state["replacements"].size()) << context;
+      }
       Tree after = files_of(testing::snapshot(update.temp.path()));
-      if (const auto c = after.find(R + ".korvanta/backup/build-1/new/deep/c.bin");
-          fault == Fault::stop_copying && c != after.end() && c->second == "c2")
-        after.erase(c);
+      if (!second_failed)  // only its clean-up: what it could not remove stays
+        std::erase_if(after, [](const auto& entry) {
+          return entry.first.starts_with(R + ".korvanta/staging/") || entry.first == R + ".korvanta/update-state.json";
+        });
+      EXPECT_EQ(update.lost_files(before, testing::snapshot(update.temp.path())), "") << context << ", run again";
       EXPECT_EQ(after, kInstalledAfter) << context << ", run again";
       if (::testing::Test::HasFailure()) return;
     }

@@ -14,6 +14,7 @@
 #include "platform/lock_file.h"
 #include "support/test_support.h"
 #include "update/apply.h"
+#include "update/apply_file_system.h"
 
 namespace korvanta {
 namespace {
@@ -56,6 +57,9 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
   json twice = sample.state["replacements"][0];  // another spelling of the same staged file
   twice["path"] = "b.txt";
   twice["staged_path"] = data + "/STAGING/build-2/./a.txt";
+  json inside = twice;  // a file inside a file of the build
+  inside["path"] = "A.TXT/b.txt";
+  inside["staged_path"] = data + "/staging/build-2/b.txt";
   // Pointer and value; a discarded value erases the key.
   std::vector<std::tuple<std::string, json, Reason>> edits = {
       {"/install_root", utf8(sample.temp.path()), Reason::install_root_mismatch},
@@ -77,6 +81,7 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
       {"/replacements/0/path", ".KORVANTA/staging/build-2/a.txt", Reason::replacement_in_data_directory},
       {"/replacements/0/staged_path", data + "/backup/a.txt", Reason::staged_file_outside_staging_root},
       {"/replacements/1", twice, Reason::staged_file_listed_twice},
+      {"/replacements/1", inside, Reason::replacement_inside_replacement},
       {"/manifest/files", json::array({{{"path", "../x"}}}), Reason::invalid_update_manifest},
       {"/manifest/id", 2, Reason::invalid_update_manifest},
   };
@@ -137,6 +142,11 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
                                   deep.dump(), nested(100000)})
     EXPECT_EQ(sample.apply_text(text), code(Reason::failed_to_load_update_state)) << text.substr(0, 40);
 
+  // Where a key repeats, its last value counts.
+  for (const auto& [repeated, place] : {std::pair{R"("deletions": {})", "/deletions"}, {R"("manifest": 3)", "/manifest"}}) {
+    EXPECT_EQ(sample.apply_text(good.substr(0, good.size() - 1) + ", " + repeated + "}"), code(Reason::invalid_update_state));
+    EXPECT_EQ(sample.failure.place, place);
+  }
   for (const wchar_t* wrong : {L"\\update-state.json", L"\\korvanta\\update-state.json"})
     EXPECT_EQ(sample.apply_text(good, sample.root + wrong), code(Reason::invalid_update_state_location));
   {
@@ -144,6 +154,13 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
     ASSERT_FALSE(other_updater.acquire(sample.data_dir + L"\\updater.lock"));
     EXPECT_EQ(sample.apply_text("not read while another updater works"), code(Reason::update_already_running));
     EXPECT_EQ(sample.failure.place, kStateFilePlace);
+  }
+  {  // the caller's own, taken before: the apply goes on under it
+    UpdaterLock own;
+    PlatformFileSystem file_system;
+    ASSERT_FALSE(own.take(sample.state_path));
+    EXPECT_EQ(apply_update_with(sample.state_path, file_system, nullptr, &own).value().reason,
+              Reason::failed_to_load_update_state);
   }
   testing::write_file(sample.data_dir + L"\\updater.lock\\in the way", "");  // no lock to take: no update
   EXPECT_NE(sample.apply_text(good), "");
@@ -155,7 +172,9 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
 // Forward slashes, "." segments and trailing separators in the directories;
 // other ASCII case and ".." segments in the root, which is only compared; a
 // byte-order mark, text after the document, null deletions, the deepest
-// nesting allowed, and the file's name in other letter case.
+// nesting allowed, keys repeated with a value of the wrong type before the
+// last, a text longer than the loader's buffer, and the file's name in other
+// letter case.
 TEST(UpdateState, AcceptsEveryTextualFormOfTheRightPlaces) {
   Sample sample;
   for (const char* key : {"install_root", "manifest_path", "backup_root", "staging_root"}) {
@@ -167,9 +186,13 @@ TEST(UpdateState, AcceptsEveryTextualFormOfTheRightPlaces) {
   }
   sample.state["deletions"] = nullptr;
   sample.state["manifest"]["metadata"] = json::parse(nested(kMaxStateDepth - 2));
-  EXPECT_EQ(sample.apply_text("\xEF\xBB\xBF" + sample.state.dump() + " trailing text",
-                              sample.data_dir + L"\\Update-State.JSON"),
-            "");
+  const std::string key = std::string(100000, 'k') + "!";
+  sample.state["manifest"]["files"] = json::array({{{"path", "a.txt"}, {"size", 5}, {"sha256", ""}, {"object_key", key}}});
+  std::string text = sample.state.dump();  // members by key: the repeated ones go first
+  text.replace(0, 1, R"({"other": [[{"deletions": 1}], {}], "install_root": 1, "deletions": {}, "replacements": 7, "manifest": [], )");
+  text.replace(text.find(R"("replacements":[{)"), 17, R"("replacements":[{"size":null,"staged_path":1,)");
+  EXPECT_EQ(sample.apply_text("\xEF\xBB\xBF" + text + " trailing text", sample.data_dir + L"\\Update-State.JSON"), "");
+  EXPECT_EQ(json::parse(testing::content(sample.manifest).value())["files"][0]["object_key"], key);
 }
 
 }  // namespace
