@@ -97,6 +97,28 @@ Tree files_of(Tree tree) {
   return tree;
 }
 
+// What an apply tells its observer: the totals once and for all, the work
+// done never going back nor past them, and all of it done once the apply
+// has succeeded.
+struct Watcher : ApplyProgress {
+  void update(const ApplyPosition& at) noexcept override {
+    in_order = in_order && (calls++ == 0 || (at.entries == last.entries && at.bytes == last.bytes)) &&
+               at.entries_done >= last.entries_done && at.bytes_done >= last.bytes_done &&
+               at.entries_done <= at.entries && at.bytes_done <= at.bytes;
+    waits += last.held && !at.held;
+    longest = std::max(longest, at.held_ms);
+    last = at;
+    last.path = {};  // the plan's, gone with the apply
+    at_work = at.path.empty() ? "" : at.path;
+  }
+  bool finished() const { return in_order && last.entries_done == last.entries && last.bytes_done == last.bytes && at_work.empty(); }
+  ApplyPosition last;
+  std::string at_work;
+  int calls = 0;
+  bool in_order = true;
+  std::uint64_t waits = 0, longest = 0;
+};
+
 // The failures that need the staged files themselves come just before their
 // entry is installed: the deletions and the replacements before it are done.
 TEST(Apply, EachStagedFileFailureStopsWhereItsEntryIs) {
@@ -166,20 +188,13 @@ std::thread held(const std::wstring& path, DWORD share, int ms) {
   return std::thread([file = std::move(file), ms]() mutable { Sleep(ms), file.reset(); });
 }
 
-// What the apply tells its observer, and the pauses of its waits, counted
-// without sleeping when `sleeps` is false.
-struct Observer : ApplyProgress, platform::HeldFileWait {
+// The pauses of the apply's waits too, counted without sleeping when
+// `sleeps` is false.
+struct Observer : Watcher, platform::HeldFileWait {
   explicit Observer(bool sleeps) : sleeps(sleeps) {}
-  void update(const ApplyPosition& at) noexcept override {
-    EXPECT_TRUE(at.bytes_done >= last.bytes_done && at.entries_done >= last.entries_done && at.bytes_done <= at.bytes);
-    waits += last.held && !at.held;
-    longest = std::max(longest, at.held_ms);
-    last = at;
-  }
   void pause(std::uint32_t ms, std::uint64_t) override { sleeps ? Sleep(ms) : void(), paused += ms, ++pauses; }
   bool sleeps;
-  ApplyPosition last;
-  std::uint64_t waits = 0, longest = 0, pauses = 0, paused = 0;
+  std::uint64_t pauses = 0, paused = 0;
 };
 
 TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
@@ -196,7 +211,7 @@ TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
   }
   EXPECT_FALSE(error) << error->reason_text();
   EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
-  EXPECT_TRUE(seen.last.entries_done == 11 && seen.last.bytes_done == 27 && seen.last.bytes == 27 && seen.waits > 0);
+  EXPECT_TRUE(seen.finished() && seen.waits > 0);
   for (std::thread& holder : holders) holder.join();
 
   // Held past every retry: moving the file into the backup root, then
@@ -324,7 +339,9 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
     Update whole;
     FaultyFileSystem counting(1 << 30, fault, whole.state);  // never reaches its fault
     ApplyReport report;
-    ASSERT_FALSE(apply_update_with(whole.state_path, counting, &report));
+    Watcher watched;
+    ASSERT_FALSE(apply_update_with(whole.state_path, counting, &report, nullptr, &watched));
+    EXPECT_TRUE(watched.finished() && watched.last.entries == 11 && watched.last.bytes == 27);
     EXPECT_EQ(std::vector<std::size_t>({report.deleted, report.replaced, report.already_installed}),
               std::vector<std::size_t>({3, 6, 0}));
     const Tree installed = testing::snapshot(whole.temp.path());
@@ -336,9 +353,11 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
       const Tree before = testing::snapshot(update.temp.path());
       FaultyFileSystem file_system(k, fault, update.state);
       // A stop unwinds like an unknown exception: nothing runs after it.
-      const std::optional<ApplyError> error = apply_update_with(update.state_path, file_system);
+      Watcher first, again;
+      const std::optional<ApplyError> error = apply_update_with(update.state_path, file_system, nullptr, nullptr, &first);
       const std::string context = "fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(k);
       EXPECT_EQ(update.lost_files(before, testing::snapshot(update.temp.path())), "") << context;
+      EXPECT_TRUE(error ? first.in_order : first.finished()) << context;
       if (!error) continue;  // only the clean-up failed
       if (fault == Fault::fail_once || fault == Fault::fail_from_then_on) {
         // The error of a call that failed (after a failure the engine may
@@ -370,8 +389,9 @@ TEST(Apply, NoFailureOrStopAtAnyCallLosesAFileAndRunningAgainFinishes) {
       const bool second_failed = apply_update_with(update.state_path, second).has_value();
       if (second_failed) {  // each replacement counted once: installed now, or found installed
         ApplyReport done;
-        const std::optional<ApplyError> again = apply_update_with(update.state_path, third, &done);
-        EXPECT_FALSE(again) << context << ", run a third time: " << again->reason_text();
+        const std::optional<ApplyError> third_failed = apply_update_with(update.state_path, third, &done, nullptr, &again);
+        EXPECT_FALSE(third_failed) << context << ", run a third time: " << third_failed->reason_text();
+        EXPECT_TRUE(again.finished()) << context << ", run a third time";
         EXPECT_EQ(done.replaced + done.already_installed, update.state["replacements"].size()) << context;
       }
       Tree after = files_of(testing::snapshot(update.temp.path()));
