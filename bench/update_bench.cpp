@@ -7,14 +7,19 @@
 //   update_bench generate <dir> game|small|empty <files> [total MiB]
 //   update_bench run <dir> full|delta|manifest-only <repetitions> [--windows] [--extra <n>]
 //                [--name <key>] --updater <command...> [--floor <command...>] [--before <command...>]
+//                [--window <command...>]
 //
-// An updater command (--updater; --before: an earlier build of it) gets
-// "--state <state file>" appended, the floor command the floor's list; each
-// pair runs each of them once, each first in its turn. --windows: the
-// programs are Windows programs under Wine, and get Z:\ paths. --extra: the
-// manifest lists that many more files (not on disk). Prints a table and
-// RESULT lines under <key>: seconds (best), ms per entry, the ratio to the
-// floor (median of the pairs), peak resident KiB.
+// An updater command (--updater; --before: an earlier build of it; --window:
+// the updater with its window, given "--show-ui") gets "--state <state
+// file>" appended, the floor command the floor's list; each pair runs each of them
+// once, each first in its turn. --windows: the programs are Windows programs
+// under Wine, and get Z:\ paths. --extra: the manifest lists that many more
+// files (not on disk). Prints a table and RESULT lines under <key>: seconds
+// (best), ms per entry, the ratio to the floor (median of the pairs), peak
+// resident KiB; for an updater that writes update-result.json, the seconds
+// until it was written (best). With --window also the window's cost: its
+// ratio to --updater in each pair, median, of both times and of the
+// processes' processor time.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -42,14 +47,22 @@ struct Outcome {
   int status = -1;
   double seconds = 0;
   long peak_kib = 0;
+  // Until update-result.json was last written (its time stamp): the run
+  // without the moment a window stays on screen after it; 0 when it was not.
+  double to_result = 0;
+  // Processor time of the process, all its threads (under Wine not the
+  // wineserver's nor the X server's): what a busy machine's neighbours
+  // change least.
+  double cpu_seconds = 0;
 };
 
-Outcome run_process(std::vector<std::string> command) {
+Outcome run_process(std::vector<std::string> command, const fs::path& result_file) {
   std::vector<char*> argv;
   for (auto& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
   Outcome outcome;
   const auto start = std::chrono::steady_clock::now();
+  const auto start_stamp = fs::file_time_type::clock::now();
   // The program's own output is not the benchmark's; its errors are.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -64,6 +77,11 @@ Outcome run_process(std::vector<std::string> command) {
   outcome.seconds = seconds_since(start);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   outcome.peak_kib = usage.ru_maxrss;
+  const auto seconds_of = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+  outcome.cpu_seconds = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+  std::error_code error;
+  if (const auto stamp = fs::last_write_time(result_file, error); !error)
+    outcome.to_result = std::chrono::duration<double>(stamp - start_stamp).count();
   return outcome;
 }
 
@@ -75,9 +93,9 @@ std::string tail_of(const fs::path& path) {
 
 // One program the run measures: its command, and its figures over the pairs.
 struct Side {
-  std::string name;  // "updater", "before" (an earlier updater) or "floor"
+  std::string name;  // "updater", "before" (an earlier updater), "window" (the updater with its window) or "floor"
   std::vector<std::string> command;
-  std::vector<double> seconds;
+  std::vector<double> seconds, to_result, cpu_seconds;
   long peak_kib = 0;
   bool is_floor() const { return name == "floor"; }
 };
@@ -95,7 +113,8 @@ int run(int argc, char** argv) {
     if (word == "--windows") windows = true;
     else if (word == "--extra" && i + 1 < argc) extra = std::strtoull(argv[++i], nullptr, 10);
     else if (word == "--name" && i + 1 < argc) key = argv[++i];
-    else if (word == "--updater" || word == "--floor" || word == "--before") sides.push_back({word.substr(2), {}});
+    else if (word == "--updater" || word == "--floor" || word == "--before" || word == "--window")
+      sides.push_back({word.substr(2), {}});
     else if (!sides.empty()) sides.back().command.push_back(word);
   }
   const UpdateKind kind = kind_name == "full"    ? UpdateKind::full
@@ -119,7 +138,7 @@ int run(int argc, char** argv) {
     std::vector<std::string> command = side.command;
     if (side.is_floor()) command.push_back(program_path(work.floor_list, windows));
     else command.insert(command.end(), {"--state", program_path(work.state_file, windows)});
-    run_process(command);
+    run_process(command, work.data_dir / "update-result.json");
   }
   for (int rep = 0; rep < repetitions; ++rep) {
     std::printf("  pair %d:", rep + 1);
@@ -135,7 +154,7 @@ int run(int argc, char** argv) {
         command.push_back("--state");
         command.push_back(program_path(work.state_file, windows));
       }
-      const Outcome outcome = run_process(command);
+      const Outcome outcome = run_process(command, work.data_dir / "update-result.json");
       std::string fault = outcome.status != 0 ? "exit status " + std::to_string(outcome.status) : "";
       if (fault.empty()) fault = check_work(dir, work, entries);
       if (fault.empty() && !side.is_floor() &&
@@ -147,8 +166,11 @@ int run(int argc, char** argv) {
         return 1;
       }
       side.seconds.push_back(outcome.seconds);
+      side.to_result.push_back(outcome.to_result);
+      side.cpu_seconds.push_back(outcome.cpu_seconds);
       side.peak_kib = std::max(side.peak_kib, outcome.peak_kib);
       std::printf(" %s %.3f s", side.name.c_str(), outcome.seconds);
+      if (outcome.to_result > 0) std::printf(" (result %.3f s, cpu %.3f s)", outcome.to_result, outcome.cpu_seconds);
       std::fflush(stdout);
     }
     fs::remove_all(dir / "work");
@@ -160,9 +182,19 @@ int run(int argc, char** argv) {
               key.c_str(), replaced, added, deleted, listed, repetitions);
   print_result(key + "_listed", static_cast<double>(listed));
   print_result(key + "_entries", static_cast<double>(entries.size()));
-  const Side* floor = nullptr;
-  for (const Side& side : sides)
+  const Side *floor = nullptr, *updater = nullptr;
+  for (const Side& side : sides) {
     if (side.is_floor()) floor = &side;
+    if (side.name == "updater") updater = &side;
+  }
+  // The ratio of a to b in each pair, taken in the same pair; their median.
+  const auto median_ratio = [](const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < a.size(); ++i) ratios.push_back(a[i] / b[i]);
+    std::sort(ratios.begin(), ratios.end());
+    return ratios.size() % 2 ? ratios[ratios.size() / 2]
+                             : (ratios[ratios.size() / 2 - 1] + ratios[ratios.size() / 2]) / 2;
+  };
   std::vector<std::pair<std::string, double>> results;
   for (const Side& side : sides) {
     const std::string name = key + "_" + side.name;
@@ -176,16 +208,31 @@ int run(int argc, char** argv) {
       results.emplace_back(name + "_peak_kib", static_cast<double>(side.peak_kib));
     }
     if (floor && !side.is_floor()) {
-      // The ratio of each pair, taken in the same pair; their median.
-      std::vector<double> ratios;
-      for (std::size_t i = 0; i < side.seconds.size(); ++i) ratios.push_back(side.seconds[i] / floor->seconds[i]);
-      std::sort(ratios.begin(), ratios.end());
-      const double median = ratios.size() % 2 ? ratios[ratios.size() / 2]
-                                              : (ratios[ratios.size() / 2 - 1] + ratios[ratios.size() / 2]) / 2;
+      const double median = median_ratio(side.seconds, floor->seconds);
       std::printf(", / floor %.3f (median of the pairs)", median);
       results.emplace_back(name + "_ratio", median);
     }
+    const bool to_result = std::all_of(side.to_result.begin(), side.to_result.end(), [](double t) { return t > 0; });
+    if (!side.is_floor() && to_result) {
+      const double result_best = *std::min_element(side.to_result.begin(), side.to_result.end());
+      std::printf("; until its result file: best %.3f s", result_best);
+      results.emplace_back(name + "_to_result_seconds", result_best);
+    }
     std::printf("\n");
+    if (side.name == "window" && updater) {
+      const double whole = median_ratio(side.seconds, updater->seconds);
+      std::printf("  window / updater, median of the pairs: %.3f of the process", whole);
+      results.emplace_back(key + "_window_to_updater", whole);
+      const double cpu = median_ratio(side.cpu_seconds, updater->cpu_seconds);
+      std::printf(", %.3f of its processor time", cpu);
+      results.emplace_back(key + "_window_to_updater_cpu", cpu);
+      if (to_result && std::all_of(updater->to_result.begin(), updater->to_result.end(), [](double t) { return t > 0; })) {
+        const double until = median_ratio(side.to_result, updater->to_result);
+        std::printf(", %.3f until the result file", until);
+        results.emplace_back(key + "_window_to_updater_to_result", until);
+      }
+      std::printf("\n");
+    }
   }
   for (const auto& [name, value] : results) print_result(name, value);
   return 0;
@@ -208,6 +255,7 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: update_bench generate <dir> game|small|empty <files> [total MiB]\n"
                "       update_bench run <dir> full|delta|manifest-only <repetitions> [--windows] [--extra <n>]"
-               " [--name <key>] --updater <command...> [--floor <command...>] [--before <command...>]\n");
+               " [--name <key>] --updater <command...> [--floor <command...>] [--before <command...>]"
+               " [--window <command...>]\n");
   return 2;
 }
