@@ -153,22 +153,22 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesResultAndExitCode) {
 }
 
 // With a window, the apply's position shows in the installing phase, a
-// status at most every 30 ms but for the first, a change to or from a wait's
-// line, the latest before a pause and the end of the last entry; the failed
-// phase after it has no percentage. Without a window the apply hears
-// nothing. Three entries (a deletion, then 1 and 2 MiB) are 3 * 512 KiB +
-// 3 MiB of work.
+// status at most every kProgressPeriodMs but for the first, a change to or
+// from a wait's line, the latest before a pause and the end of the last
+// entry; the failed phase after it has no percentage. Without a window the
+// apply hears nothing. Three entries (a deletion, then 1 and 2 MiB) are
+// 3 * 512 KiB + 3 MiB of work.
 TEST(Run, ShowsTheApplysProgressOnlyInAWindow) {
-  const std::uint64_t MiB = 1 << 20;
+  const std::uint64_t MiB = 1 << 20, P = kProgressPeriodMs;
   const struct {
     std::uint64_t ms, entries_done, bytes_done;
     std::string_view path;
     bool held = false;
     std::uint64_t held_ms = 0;
-  } script[] = {{0, 0, 0, ""},           {0, 0, 0, "old/x.cfg"},       {10, 1, 0, "data/a.pak"},
-                {40, 1, MiB, "data/a.pak"}, {41, 2, MiB, "data/b.pak"},   {41, 2, 3 * MiB, "data/b.pak"},
-                {41, 2, 3 * MiB, "data/b.pak", true, 0},                  {1162, 2, 3 * MiB, "data/b.pak", true, 1120},
-                {1662, 2, 3 * MiB, "data/b.pak"},                         {1663, 3, 3 * MiB, ""}};
+  } script[] = {{0, 0, 0, ""},               {0, 0, 0, "old/x.cfg"},           {P - 1, 1, 0, "data/a.pak"},
+                {P, 1, MiB, "data/a.pak"},   {P + 1, 2, MiB, "data/b.pak"},    {P + 1, 2, 3 * MiB, "data/b.pak"},
+                {P + 1, 2, 3 * MiB, "data/b.pak", true, 0},                    {P + 1121, 2, 3 * MiB, "data/b.pak", true, 1120},
+                {P + 1621, 2, 3 * MiB, "data/b.pak"},                          {P + 1622, 3, 3 * MiB, ""}};
   testing::TempDir dir;
   const std::wstring state = dir / L"S\\update-state.json";
   std::vector<std::string> events;
