@@ -6,7 +6,8 @@
 // Threads:
 // - main thread: constructor, show_status, wait_until_closed, destructor.
 // - UI thread (`ui_thread_`): thread_main, every window message, paint. It
-//   alone touches fonts_, dpi_ and frame_counter_ while it runs; the
+//   alone touches fonts_, dpi_, frame_counter_ and timer_running_ while it
+//   runs; the
 //   destructor releases the fonts after joining it.
 // - Shared: `status_` under `status_mutex_` (main writes, paint copies);
 //   `ready_` under `ready_mutex_` (start handshake only); `hwnd_` (written by
@@ -75,6 +76,7 @@ class ProgressWindow final : public StatusWindow {
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   void paint(HWND window);
+  void keep_timer(HWND window);
   void create_fonts(int dpi);
   void release_fonts() noexcept;
 
@@ -90,8 +92,8 @@ class ProgressWindow final : public StatusWindow {
   // the status changes: a full message queue would refuse the close message.
   std::atomic<bool> status_posted_{false};
   // Whether the status has no progress value, so the bar moves on its own
-  // and the timer must repaint; a frame with a fill changes only with its
-  // status, which repaints it.
+  // and the animation timer must run; a frame with a fill changes only with
+  // its status, which repaints it.
   std::atomic<bool> animated_{true};
   std::thread ui_thread_;
 
@@ -106,6 +108,7 @@ class ProgressWindow final : public StatusWindow {
   Fonts fonts_;
   int dpi_ = 96;
   std::uint32_t frame_counter_ = 0;
+  bool timer_running_ = false;
 };
 
 // The sample content of the preview: a download at 724 of 1060.

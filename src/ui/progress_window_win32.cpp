@@ -202,7 +202,7 @@ LRESULT ProgressWindow::handle_message(HWND window, UINT message, WPARAM wparam,
       dpi_ = window_dpi(window);
       create_fonts(dpi_);
       fit_window(window, dpi_);
-      SetTimer(window, ANIMATION_TIMER_ID, kAnimationPeriodMs, nullptr);
+      keep_timer(window);
       return 0;
     case WM_DESTROY:
       KillTimer(window, ANIMATION_TIMER_ID);
@@ -222,9 +222,7 @@ LRESULT ProgressWindow::handle_message(HWND window, UINT message, WPARAM wparam,
     case WM_TIMER:
       if (wparam == ANIMATION_TIMER_ID) {
         ++frame_counter_;
-        // Under Wine each frame costs more than a millisecond of processor
-        // time; a still frame is not drawn again until its status changes.
-        if (animated_.load()) InvalidateRect(window, nullptr, FALSE);
+        InvalidateRect(window, nullptr, FALSE);
       }
       return 0;
     case WM_DPICHANGED:
@@ -242,6 +240,7 @@ LRESULT ProgressWindow::handle_message(HWND window, UINT message, WPARAM wparam,
       return 0;
     case MSG_STATUS_CHANGED:
       status_posted_.store(false);
+      keep_timer(window);
       InvalidateRect(window, nullptr, FALSE);
       return 0;
     case MSG_CLOSE_WINDOW:
@@ -253,6 +252,16 @@ LRESULT ProgressWindow::handle_message(HWND window, UINT message, WPARAM wparam,
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }
+}
+
+// The animation timer runs only while the bar moves on its own: under Wine
+// every frame, and every wake of this thread, costs it processor time that
+// an update's file work on a small machine misses.
+void ProgressWindow::keep_timer(HWND window) {
+  const bool animated = animated_.load();
+  if (animated == timer_running_) return;
+  timer_running_ = animated ? SetTimer(window, ANIMATION_TIMER_ID, kAnimationPeriodMs, nullptr) != 0
+                            : !KillTimer(window, ANIMATION_TIMER_ID);
 }
 
 void ProgressWindow::paint(HWND window) {

@@ -97,12 +97,12 @@ Tree files_of(Tree tree) {
   return tree;
 }
 
-// What an apply tells its observer: the totals once and for all, the work
-// done never going back nor past them, and all of it done once the apply
-// has succeeded.
+// What an apply tells its observer: the totals once and for all (a wait for
+// the state file comes before them), the work done never going back nor
+// past them, and all of it done once the apply has succeeded.
 struct Watcher : ApplyProgress {
   void update(const ApplyPosition& at) noexcept override {
-    in_order = in_order && (calls++ == 0 || (at.entries == last.entries && at.bytes == last.bytes)) &&
+    in_order = in_order && (last.entries + last.bytes == 0 || (at.entries == last.entries && at.bytes == last.bytes)) &&
                at.entries_done >= last.entries_done && at.bytes_done >= last.bytes_done &&
                at.entries_done <= at.entries && at.bytes_done <= at.bytes;
     waits += last.held && !at.held;
@@ -114,7 +114,6 @@ struct Watcher : ApplyProgress {
   bool finished() const { return in_order && last.entries_done == last.entries && last.bytes_done == last.bytes && at_work.empty(); }
   ApplyPosition last;
   std::string at_work;
-  int calls = 0;
   bool in_order = true;
   std::uint64_t waits = 0, longest = 0;
 };
