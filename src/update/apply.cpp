@@ -70,6 +70,10 @@ struct Work {
   ApplyReport& report;
   std::wstring copies;  // kCopiesFolderName in the data directory
   std::size_t copies_made = 0;
+  // Whether an earlier run may have changed the installation: the backup
+  // root was there when this one began (every run makes it before its first
+  // change). Only then can an installed file already be the new version.
+  bool resumed = true;
   // The folders made or found in this apply: each is made once, not walked
   // up again for every file in it.
   std::unordered_set<std::wstring> folders;
@@ -185,8 +189,9 @@ Outcome replace_file(Work& work, const Replacement& replacement) {
     // again. Moving it into the backup would put it over the player's
     // original, back up a file the player never had, or meet the backup of
     // the file the new build's folder replaced. Only a file of the new
-    // version's size is hashed.
-    if (status.size == replacement.size && holds_announced_content(fs, target, replacement))
+    // version's size is hashed, and only after an earlier run: on a first
+    // run no installed file is read.
+    if (work.resumed && status.size == replacement.size && holds_announced_content(fs, target, replacement))
       return ++work.report.already_installed, std::nullopt;
     if (auto error = move_file(work, target, backup)) return error;
   }
@@ -390,6 +395,12 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, UpdaterLock& 
   if (auto error = load_update_plan(state_path, plan, fs)) return error;
   Work work{fs, plan, report, path_text::join(plan.data_dir, kCopiesFolderName)};
   work.discard_copies();  // an interrupted run's, whatever their attributes
+  if (!plan.deletions.empty() || !plan.replacements.empty()) {
+    platform::FileStatus backup_root;
+    if (auto error = status_of(fs, plan.backup_root, backup_root)) return error;
+    work.resumed = backup_root.exists;
+    if (auto error = work.ensure_folder(plan.backup_root)) return error;
+  }
   if (auto error = apply_deletions(work, where)) return error;
   if (auto error = apply_replacements(work, where)) return error;
   where = {std::string(kManifestPlace), {}};
