@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/install_progress.h"
 #include "app/options.h"
 #include "app/restart.h"
 #include "app/update_result.h"
@@ -43,6 +44,14 @@ constexpr unsigned kFailurePauseMs = 3000;
 constexpr unsigned kCompletePauseMs = 500;
 
 void report(RunLog& log, const Phase& phase) { log.set_status(phase.badge, phase.title, phase.detail); }
+
+ProgressStatus status_of(const Phase& phase) {
+  ProgressStatus status;
+  status.badge = phase.badge;
+  status.title = phase.title;
+  status.detail = phase.detail;
+  return status;
+}
 
 // A step's failure, also when it throws.
 template <class Step>
@@ -104,7 +113,11 @@ ExitCode run_update(const UpdaterOptions& options, const RunServices& services) 
     if (options.parent_pid != 0 && options.parent_pid != platform::current_process_id())
       services.wait_for_process(options.parent_pid);
     report(log, installing_phase());
-    failure = guarded([&] { return services.apply_update(options.state_path, lock, result.report); });
+    // Without a window the apply tells nobody, and pays nothing for it.
+    InstallProgress progress(log, status_of(installing_phase()), services.now_ms);
+    failure = guarded([&] {
+      return services.apply_update(options.state_path, lock, result.report, log.has_window() ? &progress : nullptr);
+    });
   }
   if (failure) {
     log.write_line(failed_entry_line(*failure));
@@ -147,12 +160,17 @@ RunServices default_services() {
   services.make_window = default_window_factory();
   services.wait_for_process = platform::wait_for_process_exit;
   services.lock_update = [](const std::wstring& state_path, UpdaterLock& lock) { return lock.take(state_path); };
-  services.apply_update = [](const std::wstring& state_path, UpdaterLock& lock, ApplyReport& report) {
+  services.apply_update = [](const std::wstring& state_path, UpdaterLock& lock, ApplyReport& report,
+                             ApplyProgress* progress) {
     PlatformFileSystem file_system;
-    return apply_update_with(state_path, file_system, &report, &lock);
+    return apply_update_with(state_path, file_system, &report, &lock, progress);
   };
   services.restart_launcher = restart_launcher;
   services.sleep = platform::sleep_milliseconds;
+  services.now_ms = [] {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  };
   return services;
 }
 

@@ -9,6 +9,7 @@
 
 #include "ui/progress_status.h"
 #include "update/apply.h"
+#include "update/apply_progress.h"
 
 namespace korvanta {
 
@@ -26,10 +27,13 @@ struct RunServices {
   std::function<void(std::uint32_t pid)> wait_for_process;
   // UpdaterLock::take: the state file's place checked, the lock taken.
   std::function<std::optional<ApplyError>(const std::wstring& state_path, UpdaterLock& lock)> lock_update;
-  std::function<std::optional<ApplyError>(const std::wstring& state_path, UpdaterLock& lock, ApplyReport& report)>
+  // progress: the window's, or null when there is no window.
+  std::function<std::optional<ApplyError>(const std::wstring& state_path, UpdaterLock& lock, ApplyReport& report,
+                                          ApplyProgress* progress)>
       apply_update;
   std::function<bool(const std::wstring& path, const std::vector<std::wstring>& args)> restart_launcher;
   std::function<void(unsigned milliseconds)> sleep;
+  std::function<std::uint64_t()> now_ms;  // a steady clock
 };
 
 // The line the log gets just before "Apply failed: ", saying where:
@@ -41,7 +45,8 @@ inline constexpr std::string_view kFailedEntryPrefix = "Failed entry: ";
 inline constexpr std::string_view kUnknownPlace = "unknown";  // for a failure that names no place
 std::string failed_entry_line(const ApplyError& failure);
 
-// The real services: window, process wait, apply engine, restart, sleep.
+// The real services: window, process wait, apply engine, restart, sleep,
+// clock.
 RunServices default_services();
 
 // Parses the options and runs the preview or one update: take the updater

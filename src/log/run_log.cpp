@@ -96,4 +96,8 @@ void RunLog::set_status(const std::wstring& badge, const std::wstring& title, co
   }
 }
 
+void RunLog::show_progress(ProgressStatus status) {
+  if (window_) window_->show_status(std::move(status));
+}
+
 }  // namespace korvanta

@@ -39,6 +39,9 @@ class RunLog {
   void write_line(std::string_view text);
   // Logs the title (UTF-8) and shows all three texts in the window.
   void set_status(const std::wstring& badge, const std::wstring& title, const std::wstring& detail);
+  // Shows a status in the window without logging it: the progress within a
+  // phase. Nothing without a window.
+  void show_progress(ProgressStatus status);
 
   bool has_window() const noexcept { return window_ != nullptr; }
 

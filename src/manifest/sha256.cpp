@@ -111,17 +111,22 @@ std::string Sha256::final_hex() {
   return hex;
 }
 
-std::string sha256_file_hex(const std::wstring& path, std::error_code& error) {
+std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress) {
   platform::InputFile file;
   if ((error = file.open(path))) return {};
   Sha256 hasher;
   // One fixed buffer, on the heap so that the stack stays small on the
   // updater's main thread.
   const auto buffer = std::make_unique<std::uint8_t[]>(kFileBufferSize);
+  std::uint64_t read = 0;
   for (;;) {
     std::error_code read_error;
     const std::size_t count = file.read(buffer.get(), kFileBufferSize, read_error);
-    if (count > 0) hasher.update(buffer.get(), count);
+    if (count > 0) {
+      hasher.update(buffer.get(), count);
+      read += count;
+      if (progress) progress(read);
+    }
     // End of file and a read error both end the stream: the caller's digest
     // comparison is what catches a file that could not be read whole.
     if (read_error || count == 0) break;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -24,11 +25,16 @@ class Sha256 {
   std::array<std::uint32_t, 8> state_{};
 };
 
+// Hears, after each read of a file being hashed, how many bytes have been
+// read so far.
+using HashProgress = std::function<void(std::uint64_t bytes_read)>;
+
 // SHA-256 of a whole file as 64 lower-case hex digits, read through a fixed
-// 131072-byte buffer whatever the file's size. The file is opened without
-// denying others reading or writing it. When it cannot be opened: "" with
-// error set to the open's error. A read error after the open ends the stream
-// early (the caller's digest comparison catches it).
-std::string sha256_file_hex(const std::wstring& path, std::error_code& error);
+// 131072-byte buffer whatever the file's size; progress, when set, hears
+// each read. The file is opened without denying others reading or writing
+// it. When it cannot be opened: "" with error set to the open's error. A
+// read error after the open ends the stream early (the caller's digest
+// comparison catches it).
+std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress = {});
 
 }  // namespace korvanta

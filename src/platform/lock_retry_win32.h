@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/held_file_wait.h"
+
 namespace korvanta::platform {
 
 // How long one file operation keeps trying while the file is held.
@@ -14,18 +16,27 @@ inline constexpr ULONGLONG kLockRetryMs = 5000;
 // launcher's staged files are the usual victims. Runs attempt (a callable
 // that returns a Win32 error code, ERROR_SUCCESS when it worked) again while
 // it fails with a sharing or lock violation, pausing a little longer each
-// time, for at most kLockRetryMs; returns the last result. Any other result
-// returns at once, but also_held: an error that means a hold for this call.
+// time through the thread's held_file_wait(), for at most kLockRetryMs;
+// returns the last result. Any other result returns at once, but also_held:
+// an error that means a hold for this call.
 template <class Attempt>
 DWORD retry_while_locked(Attempt attempt, DWORD also_held = ERROR_SHARING_VIOLATION) {
-  const ULONGLONG deadline = GetTickCount64() + kLockRetryMs;
-  ULONGLONG pause = 20;
+  HeldFileWait& wait = held_file_wait();
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG pause = 20, paused = 0;
   for (;;) {
     const DWORD result = attempt();
-    const ULONGLONG now = GetTickCount64();
+    // A wait that does not sleep (a test's) still reaches the bound by the
+    // pauses it was asked for.
+    const ULONGLONG waited = std::max(GetTickCount64() - start, paused);
     const bool held = result == ERROR_SHARING_VIOLATION || result == ERROR_LOCK_VIOLATION || result == also_held;
-    if (!held || now >= deadline) return result;
-    Sleep(static_cast<DWORD>(std::min(pause, deadline - now)));
+    if (!held || waited >= kLockRetryMs) {
+      if (paused > 0) wait.ended();
+      return result;
+    }
+    const ULONGLONG ms = std::min(pause, kLockRetryMs - waited);
+    wait.pause(static_cast<std::uint32_t>(ms), waited);
+    paused += ms;
     pause = std::min<ULONGLONG>(pause * 2, 500);
   }
 }

@@ -1,5 +1,7 @@
 #include "ui/frame_win32.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <string>
 
 #include "ui/layout.h"
@@ -11,7 +13,6 @@ namespace {
 // in a product name or path is shown, not taken as a mnemonic.
 constexpr UINT kPlainText = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
 constexpr UINT kEllipsisText = kPlainText | DT_END_ELLIPSIS;
-constexpr UINT kPathText = kPlainText | DT_PATH_ELLIPSIS;  // keeps both ends of a long path
 constexpr UINT kRightText = DT_RIGHT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
 
 RECT to_rect(const Rect& r) noexcept { return RECT{r.left, r.top, r.right, r.bottom}; }
@@ -61,7 +62,27 @@ void draw_text(HDC dc, std::wstring_view text, const Rect& rect, const gdi::Font
   DrawTextW(dc, text.data(), static_cast<int>(text.size()), &r, format);
 }
 
+int text_width(HDC dc, std::wstring_view text) {
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
+  return size.cx;
+}
+
 }  // namespace
+
+std::wstring fit_detail(HDC dc, std::wstring_view detail, int width) {
+  if (text_width(dc, detail) <= width) return std::wstring(detail);
+  const std::size_t split = detail.rfind(kDetailSeparator);
+  const std::wstring_view figures = split == std::wstring_view::npos ? std::wstring_view() : detail.substr(split);
+  // Room for the ellipsis that the shortening writes; the text ends at the
+  // first NUL (a path holds none).
+  std::wstring path(detail.substr(0, detail.size() - figures.size()));
+  path.append(5, L'\0');
+  RECT room{0, 0, std::max(0, width - text_width(dc, figures)), 1};
+  DrawTextW(dc, path.data(), -1, &room, kPlainText | DT_PATH_ELLIPSIS | DT_END_ELLIPSIS | DT_MODIFYSTRING | DT_CALCRECT);
+  path.resize(std::wcslen(path.c_str()));
+  return path.append(figures);
+}
 
 Fonts make_fonts(int dpi) {
   Fonts fonts;
@@ -96,7 +117,11 @@ void draw_frame(HDC dc, int width, int height, int dpi, std::uint32_t frame_coun
     fill_rounded_rect(dc, *fill, layout.track_corner, colours::kAccent, colours::kAccent);
   }
 
-  draw_text(dc, status.detail, layout.detail, fonts.detail_font, colours::kSecondaryText, kPathText);
+  {
+    const gdi::Selection font_selection(dc, fonts.detail_font.get());
+    draw_text(dc, fit_detail(dc, status.detail, layout.detail.width()), layout.detail, fonts.detail_font,
+              colours::kSecondaryText, kPlainText);
+  }
   draw_text(dc, percentage_text(status.done, status.total), layout.percentage, fonts.subtitle_font,
             colours::kPrimaryText, kRightText);
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "ui/gdi_win32.h"
@@ -25,6 +26,14 @@ struct Fonts {
 // Creates the fonts for dpi. A font the system cannot create stays null and
 // its texts are drawn with the context's current font.
 Fonts make_fonts(int dpi);
+
+// The detail as it fits width pixels in dc's current font: whole when it
+// fits; otherwise a path loses its middle to an ellipsis (a last name that is
+// too long by itself, its end), and of "<path>  /  <figures>" only the path
+// gives way, so the figures always show whole. (The system's path ellipsis
+// alone keeps what follows the last separator, which to Wine is the "/"
+// before the figures: the file's name would go.)
+std::wstring fit_detail(HDC dc, std::wstring_view detail, int width);
 
 // Draws the whole frame over (0, 0, width, height) of dc: background, header,
 // pill, heading, title, progress bar, detail, percentage, separator, footer.

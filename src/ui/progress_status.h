@@ -12,6 +12,11 @@ namespace korvanta {
 // The name shown when the launcher gives none.
 inline constexpr std::wstring_view kDefaultProductName = L"Project";
 
+// Between a progress detail's path and its figures ("data\a.pak  /  72.4
+// MiB of 106.0 MiB"): the window keeps the figures whole when the path must
+// be shortened.
+inline constexpr std::wstring_view kDetailSeparator = L"  /  ";
+
 struct ProgressStatus {
   std::wstring badge = L"STARTING";
   std::wstring title = L"Checking for updates";

@@ -10,8 +10,8 @@
 //   destructor releases the fonts after joining it.
 // - Shared: `status_` under `status_mutex_` (main writes, paint copies);
 //   `ready_` under `ready_mutex_` (start handshake only); `hwnd_` (written by
-//   the UI thread, read by both), `closing_` (written by main) and
-//   `status_posted_` are atomic. No code holds two of the mutexes at once.
+//   the UI thread, read by both), `closing_` and `animated_` (written by
+//   main) and `status_posted_` are atomic. No code holds two of the mutexes at once.
 // The main thread reaches the window only by posting messages; it never
 // sends one, so it never blocks on a busy UI thread.
 #include <windows.h>
@@ -89,6 +89,10 @@ class ProgressWindow final : public StatusWindow {
   // thread takes the message, so at most one is ever queued however often
   // the status changes: a full message queue would refuse the close message.
   std::atomic<bool> status_posted_{false};
+  // Whether the status has no progress value, so the bar moves on its own
+  // and the timer must repaint; a frame with a fill changes only with its
+  // status, which repaints it.
+  std::atomic<bool> animated_{true};
   std::thread ui_thread_;
 
   std::mutex ready_mutex_;

@@ -124,6 +124,7 @@ void ProgressWindow::show_status(ProgressStatus status) {
     status_.total = status.total;
     status_.preview = status.preview;
   }
+  animated_.store(status.total == 0);
   const HWND window = hwnd_.load();
   if (window == nullptr) return;
   // A message already queued repaints with whatever status is current when
@@ -221,7 +222,9 @@ LRESULT ProgressWindow::handle_message(HWND window, UINT message, WPARAM wparam,
     case WM_TIMER:
       if (wparam == ANIMATION_TIMER_ID) {
         ++frame_counter_;
-        InvalidateRect(window, nullptr, FALSE);
+        // Under Wine each frame costs more than a millisecond of processor
+        // time; a still frame is not drawn again until its status changes.
+        if (animated_.load()) InvalidateRect(window, nullptr, FALSE);
       }
       return 0;
     case WM_DPICHANGED:

@@ -13,6 +13,7 @@
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "update/apply_file_system.h"
+#include "update/apply_progress.h"
 #include "update/staged_file.h"
 #include "update/update_plan.h"
 #include "update/update_state.h"
@@ -68,6 +69,7 @@ struct Work {
   ApplyFileSystem& fs;
   const UpdatePlan& plan;
   ApplyReport& report;
+  ProgressMeter& meter;
   std::wstring copies;  // kCopiesFolderName in the data directory
   std::size_t copies_made = 0;
   // Whether an earlier run may have changed the installation: the backup
@@ -191,7 +193,7 @@ Outcome replace_file(Work& work, const Replacement& replacement) {
     // the file the new build's folder replaced. Only a file of the new
     // version's size is hashed, and only after an earlier run: on a first
     // run no installed file is read.
-    if (work.resumed && status.size == replacement.size && holds_announced_content(fs, target, replacement))
+    if (work.resumed && status.size == replacement.size && holds_announced_content(fs, target, replacement, work.meter.hashed()))
       return ++work.report.already_installed, std::nullopt;
     if (auto error = move_file(work, target, backup)) return error;
   }
@@ -328,6 +330,7 @@ Outcome apply_deletions(Work& work, Where& where) {
   for (std::size_t i = 0; i < plan.deletions.size(); ++i) {
     const Deletion& deletion = plan.deletions[i];
     where.enter(deletion_place(i), deletion);
+    work.meter.enter(deletion.path, 0);
     if (repeated[i] || replaced.contain(deletion.path)) continue;
     if (auto error = delete_file(work, deletion)) return at(std::move(*error), where);
   }
@@ -336,11 +339,12 @@ Outcome apply_deletions(Work& work, Where& where) {
 
 Outcome apply_replacement(Work& work, const Replacement& replacement) {
   platform::FileStatus staged;
-  Outcome error = verify_staged_file(work.fs, replacement, &staged);
+  Outcome error = verify_staged_file(work.fs, replacement, &staged, work.meter.hashed());
   // The staged file is gone and its new version installed: an earlier run
   // of this update got this far before it was interrupted.
   if (error && error->reason == Reason::staged_file_size_mismatch && !staged.exists &&
-      holds_announced_content(work.fs, join_relative(work.plan.install_root, replacement.path), replacement))
+      holds_announced_content(work.fs, join_relative(work.plan.install_root, replacement.path), replacement,
+                              work.meter.hashed()))
     return ++work.report.already_installed, std::nullopt;
   if (error) return error;
   return replace_file(work, replacement);
@@ -350,6 +354,7 @@ Outcome apply_replacements(Work& work, Where& where) {
   const UpdatePlan& plan = work.plan;
   for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
     where.enter(replacement_place(i), plan.replacements[i]);
+    work.meter.enter(plan.replacements[i].path, plan.replacements[i].size);
     const std::size_t found = work.report.already_installed;
     if (auto error = apply_replacement(work, plan.replacements[i])) return at(std::move(*error), where);
     work.report.replaced += work.report.already_installed == found ? 1 : 0;
@@ -388,12 +393,12 @@ void clean_up(Work& work) {
 }
 
 Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, UpdaterLock& lock, Where& where,
-              ApplyReport& report) {
+              ApplyReport& report, ProgressMeter& meter) {
   UpdatePlan plan;
   if (auto error = locate_update_state(state_path, plan)) return error;
   if (auto error = lock.take(state_path)) return error;
   if (auto error = load_update_plan(state_path, plan, fs)) return error;
-  Work work{fs, plan, report, path_text::join(plan.data_dir, kCopiesFolderName)};
+  Work work{fs, plan, report, meter, path_text::join(plan.data_dir, kCopiesFolderName)};
   work.discard_copies();  // an interrupted run's, whatever their attributes
   if (!plan.deletions.empty() || !plan.replacements.empty()) {
     platform::FileStatus backup_root;
@@ -401,8 +406,10 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, UpdaterLock& 
     work.resumed = backup_root.exists;
     if (auto error = work.ensure_folder(plan.backup_root)) return error;
   }
+  meter.plan(plan);
   if (auto error = apply_deletions(work, where)) return error;
   if (auto error = apply_replacements(work, where)) return error;
+  meter.finish();
   where = {std::string(kManifestPlace), {}};
   if (auto failed = fs.write_build_manifest(plan.manifest_path, plan.manifest)) return manifest_failure(*failed);
   report.build_id = plan.manifest.id;
@@ -415,12 +422,13 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, UpdaterLock& 
 }  // namespace
 
 std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system,
-                                            ApplyReport* report, UpdaterLock* held) {
+                                            ApplyReport* report, UpdaterLock* held, ApplyProgress* progress) {
   Where where;
   UpdaterLock own;
   ApplyReport uncounted;
   try {
-    return apply(state_path, file_system, held ? *held : own, where, report ? *report : uncounted);
+    ProgressMeter meter(progress);
+    return apply(state_path, file_system, held ? *held : own, where, report ? *report : uncounted, meter);
   } catch (const std::exception& e) {
     ApplyError error = at(failure(Reason::own_message), where);
     error.message = e.what();
@@ -430,9 +438,9 @@ std::optional<ApplyError> apply_update_with(const std::wstring& state_path, Appl
   }
 }
 
-std::optional<ApplyError> apply_update(const std::wstring& state_path) {
+std::optional<ApplyError> apply_update(const std::wstring& state_path, ApplyProgress* progress) {
   PlatformFileSystem file_system;
-  return apply_update_with(state_path, file_system);
+  return apply_update_with(state_path, file_system, nullptr, nullptr, progress);
 }
 
 }  // namespace korvanta

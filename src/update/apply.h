@@ -9,6 +9,7 @@
 namespace korvanta {
 
 class ApplyFileSystem;
+class ApplyProgress;
 
 // What an apply did, counted as it goes: after a failure, what was done
 // before it.
@@ -31,14 +32,18 @@ struct ApplyReport {
 // replacement moved there). A failure stops at once and undoes nothing
 // already completed; the state file and the staging root then stay for the
 // launcher. Takes the installation's UpdaterLock for the apply.
-std::optional<ApplyError> apply_update(const std::wstring& state_path);
+//
+// progress, when given, hears where the apply is as it goes (see
+// ApplyProgress), including the waits for files other programs hold.
+std::optional<ApplyError> apply_update(const std::wstring& state_path, ApplyProgress* progress = nullptr);
 
 // apply_update on the given file system (tests inject failures through it).
 // report, when given, counts what the apply does as it goes. held, when
 // given, is the installation's lock as the caller took it (the run takes it
 // before it waits for the launcher); without it, or when it is not held, the
-// apply takes the lock itself.
+// apply takes the lock itself. progress: as for apply_update.
 std::optional<ApplyError> apply_update_with(const std::wstring& state_path, ApplyFileSystem& file_system,
-                                            ApplyReport* report = nullptr, UpdaterLock* held = nullptr);
+                                            ApplyReport* report = nullptr, UpdaterLock* held = nullptr,
+                                            ApplyProgress* progress = nullptr);
 
 }  // namespace korvanta

@@ -38,8 +38,9 @@ std::error_code PlatformFileSystem::list_directory(const std::wstring& path,
   return platform::list_directory(path, entries);
 }
 
-std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path, std::error_code& error) {
-  return korvanta::sha256_file_hex(path, error);
+std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path, std::error_code& error,
+                                                const HashProgress& progress) {
+  return korvanta::sha256_file_hex(path, error, progress);
 }
 
 std::optional<WriteFailure> PlatformFileSystem::write_build_manifest(const std::wstring& path,

@@ -10,6 +10,7 @@
 
 #include "manifest/build_manifest.h"
 #include "manifest/manifest_writer.h"
+#include "manifest/sha256.h"
 #include "platform/file_system.h"
 
 namespace korvanta {
@@ -40,8 +41,9 @@ class ApplyFileSystem {
   // What a directory holds; links are entries of their own, never entered.
   virtual std::error_code list_directory(const std::wstring& path, std::vector<platform::DirectoryEntry>& entries) = 0;
   // SHA-256 as 64 lower-case hex digits; "" with error set when the file
-  // cannot be opened.
-  virtual std::string sha256_file_hex(const std::wstring& path, std::error_code& error) = 0;
+  // cannot be opened. progress, when set, hears the bytes read so far.
+  virtual std::string sha256_file_hex(const std::wstring& path, std::error_code& error,
+                                      const HashProgress& progress) = 0;
   // write_build_manifest's contract: what failed, or nothing.
   virtual std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) = 0;
 };
@@ -58,7 +60,7 @@ class PlatformFileSystem : public ApplyFileSystem {
   std::error_code remove_own_file(const std::wstring& path) override;
   std::error_code remove_all(const std::wstring& path) override;
   std::error_code list_directory(const std::wstring& path, std::vector<platform::DirectoryEntry>& entries) override;
-  std::string sha256_file_hex(const std::wstring& path, std::error_code& error) override;
+  std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress) override;
   std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) override;
 };
 

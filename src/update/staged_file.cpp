@@ -14,11 +14,11 @@ namespace {
 enum class Content { absent, wrong_size, unreadable, wrong_hash, announced };
 
 Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement,
-                        std::error_code& error, platform::FileStatus& status) {
+                        std::error_code& error, platform::FileStatus& status, const HashProgress& progress) {
   status = file_system.status(path, error);
   if (error || !status.exists) return Content::absent;
   if (status.is_directory || status.size != replacement.size) return Content::wrong_size;
-  const std::string digest = file_system.sha256_file_hex(path, error);
+  const std::string digest = file_system.sha256_file_hex(path, error, progress);
   // Found with the right size a moment ago, yet it cannot be opened: held
   // without read sharing, or access refused.
   if (error) return Content::unreadable;
@@ -28,10 +28,11 @@ Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, 
 }  // namespace
 
 std::optional<ApplyError> verify_staged_file(ApplyFileSystem& file_system, const Replacement& replacement,
-                                             platform::FileStatus* staged) {
+                                             platform::FileStatus* staged, const HashProgress& progress) {
   std::error_code error;
   platform::FileStatus status;
-  const Content content = compare_content(file_system, platform::utf8_to_wide(replacement.staged_path), replacement, error, status);
+  const Content content =
+      compare_content(file_system, platform::utf8_to_wide(replacement.staged_path), replacement, error, status, progress);
   if (staged != nullptr) *staged = status;
   switch (content) {
     case Content::absent:
@@ -49,10 +50,11 @@ std::optional<ApplyError> verify_staged_file(ApplyFileSystem& file_system, const
   return std::nullopt;
 }
 
-bool holds_announced_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement) {
+bool holds_announced_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement,
+                             const HashProgress& progress) {
   std::error_code error;
   platform::FileStatus status;
-  return compare_content(file_system, path, replacement, error, status) == Content::announced;
+  return compare_content(file_system, path, replacement, error, status, progress) == Content::announced;
 }
 
 }  // namespace korvanta

@@ -4,10 +4,12 @@
 
 #include <cerrno>
 
+#include "app/install_progress.h"
 #include "app/update_result.h"
 #include "platform/error.h"
 #include "platform/process.h"
 #include "support/test_support.h"
+#include "ui/layout.h"
 
 namespace korvanta {
 namespace {
@@ -18,7 +20,11 @@ using testing::utf8;
 struct Window : StatusWindow {
   explicit Window(std::vector<std::string>& events) : events(events) {}
   ~Window() override { events.push_back("close"); }
-  void show_status(ProgressStatus status) override { events.push_back(utf8(status.badge)); }
+  // A phase's badge; a progress status also its detail and percentage.
+  void show_status(ProgressStatus status) override {
+    events.push_back(utf8(status.badge));
+    if (status.total != 0) (events.back() += ' ') += utf8(status.detail + L' ' + percentage_text(status.done, status.total));
+  }
   std::vector<std::string>& events;
 };
 
@@ -112,7 +118,8 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesResultAndExitCode) {
       if (!c.refused) return std::nullopt;
       return ApplyError{*c.refused, {}, "", std::string(kStateFilePlace), ""};
     };
-    services.apply_update = [&](const std::wstring& path, UpdaterLock&, ApplyReport&) -> std::optional<ApplyError> {
+    services.apply_update = [&](const std::wstring& path, UpdaterLock&, ApplyReport&,
+                                ApplyProgress*) -> std::optional<ApplyError> {
       events.push_back(path == argv[2] ? "apply" : "apply elsewhere");
       if (c.applies) return std::nullopt;
       return ApplyError{Reason::system_message, platform::make_os_error(5), "", "/replacements/0", "a\nb"};
@@ -123,6 +130,7 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesResultAndExitCode) {
       return c.restarts;
     };
     services.sleep = [&](unsigned ms) { events.push_back("sleep " + std::to_string(ms)); };
+    services.now_ms = [] { return 0; };
     EXPECT_EQ(run_updater(static_cast<int>(argv.size()), argv.data(), services), c.code);
     EXPECT_EQ(events, c.events);
 
@@ -142,6 +150,58 @@ TEST(Run, EachOutcomeHasItsPhasesLogLinesResultAndExitCode) {
     const std::string start = result.value("start_time", ""), end = result.value("end_time", "");
     EXPECT_TRUE("2025" < started && started <= start && start <= end) << started << " " << start << " " << end;
   }
+}
+
+// With a window, the apply's position shows in the installing phase, a
+// status at most every 30 ms but for the first, a change to or from a wait's
+// line, the latest before a pause and the end of the last entry; the failed
+// phase after it has no percentage. Without a window the apply hears
+// nothing. Three entries (a deletion, then 1 and 2 MiB) are 3 * 512 KiB +
+// 3 MiB of work.
+TEST(Run, ShowsTheApplysProgressOnlyInAWindow) {
+  const std::uint64_t MiB = 1 << 20;
+  const struct {
+    std::uint64_t ms, entries_done, bytes_done;
+    std::string_view path;
+    bool held = false;
+    std::uint64_t held_ms = 0;
+  } script[] = {{0, 0, 0, ""},           {0, 0, 0, "old/x.cfg"},       {10, 1, 0, "data/a.pak"},
+                {40, 1, MiB, "data/a.pak"}, {41, 2, MiB, "data/b.pak"},   {41, 2, 3 * MiB, "data/b.pak"},
+                {41, 2, 3 * MiB, "data/b.pak", true, 0},                  {1162, 2, 3 * MiB, "data/b.pak", true, 1120},
+                {1662, 2, 3 * MiB, "data/b.pak"},                         {1663, 3, 3 * MiB, ""}};
+  testing::TempDir dir;
+  const std::wstring state = dir / L"S\\update-state.json";
+  std::vector<std::string> events;
+  std::uint64_t now = 0;
+  RunServices services;
+  services.make_window = [&](std::wstring, std::wstring, bool) {
+    return std::unique_ptr<StatusWindow>(std::make_unique<Window>(events));
+  };
+  services.lock_update = [](const std::wstring&, UpdaterLock&) { return std::optional<ApplyError>(); };
+  services.apply_update = [&](const std::wstring&, UpdaterLock&, ApplyReport&, ApplyProgress* progress) {
+    if (progress == nullptr) events.push_back("no progress");
+    for (const auto& step : script) {
+      now = step.ms;
+      if (progress) progress->update({3, step.entries_done, 3 * MiB, step.bytes_done, step.path, step.held, step.held_ms});
+    }
+    return std::optional(ApplyError{});
+  };
+  services.sleep = [](unsigned) {};
+  services.now_ms = [&] { return now; };
+  for (const wchar_t* ui : {L"--show-ui", L"--product-name"}) {
+    const wchar_t* argv[] = {L"KorvantaUpdater.exe", L"--state", state.c_str(), ui, L"Shop"};
+    EXPECT_EQ(run_updater(5, argv, services), 3);
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{
+      "WAITING", "INSTALLING", "INSTALLING Installing the verified update files 0%",
+      "INSTALLING data\\a.pak  /  1.0 MiB of 3.0 MiB 33%", "INSTALLING data\\b.pak  /  3.0 MiB of 3.0 MiB 88%",
+      "INSTALLING Waiting for data\\b.pak, in use by another program 88%",
+      "INSTALLING data\\b.pak  /  3.0 MiB of 3.0 MiB 88%", "INSTALLING Installing the verified update files 100%",
+      "FAILED", "close", "no progress"}));
+  const std::tuple<std::uint64_t, std::uint64_t, const wchar_t*> figures[] = {
+      {1023, 1023, L"1023 B of 1023 B"}, {1023, 1024, L"0.9 KiB of 1.0 KiB"},
+      {MiB - 1, 1024 * MiB - 1, L"0.9 MiB of 1023.9 MiB"}, {~0ull, ~0ull, L"16777215.9 TiB of 16777215.9 TiB"}};
+  for (const auto& [done, total, text] : figures) EXPECT_EQ(byte_figures(done, total), text) << done << " of " << total;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "app/restart.h"
 #include "platform/handle_win32.h"
 #include "support/test_support.h"
+#include "ui/progress_window.h"
 
 namespace korvanta {
 namespace {
@@ -162,6 +163,64 @@ TEST(UpdaterExe, FailuresChangeOnlyWhatTheyShouldAndRestartNothing) {
             R"({"already_installed":0,"build":{"id":"build-2","version":"2.0.0"},"deleted":0,"exit_code":4,)"
             R"("failed_entry":null,"outcome":"installed_restart_failed","reason":null,"replaced":1,)"
             R"("state_file_left":false})");
+}
+
+// The window's client area as the screen shows it.
+// The client area (width x height) of a window as the screen shows it, row
+// by row, each pixel 0xRRGGBB; nothing once the window is gone.
+std::vector<std::uint32_t> picture(HWND window, int width, int height) {
+  POINT origin{};
+  std::vector<std::uint32_t> pixels(std::size_t(width) * height);
+  BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32}};
+  const gdi::WindowDc screen(nullptr);
+  const gdi::MemoryDc memory(screen.get());
+  const gdi::Bitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+  if (const gdi::Selection selection(memory.get(), bitmap.get());
+      !ClientToScreen(window, &origin) ||
+      !BitBlt(memory.get(), 0, 0, width, height, screen.get(), origin.x, origin.y, SRCCOPY))
+    return {};
+  GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+  for (std::uint32_t& pixel : pixels) pixel &= 0xffffff;
+  return pixels;
+}
+
+// Two moments of one update, each while a scanner holds a staged file: the
+// fill runs from the track's left edge, further the second time, with a
+// percentage beside the detail.
+TEST(UpdaterExe, ShowsTheUpdateGrowInItsWindow) {
+  testing::Installation install;
+  for (const wchar_t* name : {L"a.pak", L"held-1.pak", L"b.pak", L"held-2.pak"}) install.replace(name, "new");
+  install.write_state();
+  std::vector<std::unique_ptr<Started>> scanners;
+  for (const std::wstring name : {L"held-1.pak", L"held-2.pak"}) {
+    const std::wstring ready = install.temp / (name + L".ready");
+    scanners.push_back(std::make_unique<Started>(std::vector{install.staged_path(name), ready, ready + L"!"}, L"hold_file"));
+    while (testing::content(ready).value_or("").empty() && scanners.back()->running()) continue;
+  }
+  const Started run({L"--state", install.state_path, L"--show-ui"});
+  HWND window = nullptr;
+  ASSERT_TRUE(testing::eventually([&] { return (window = FindWindowW(kWindowClassName, nullptr)) != nullptr; }));
+  RECT client{};
+  GetClientRect(window, &client);
+  const int w = client.right, dpi = GetDeviceCaps(gdi::WindowDc(nullptr).get(), LOGPIXELSX);
+  const FrameLayout l = frame_layout(w, client.bottom, dpi);
+  const auto rgb = [](Colour c) { return std::uint32_t(c.red) << 16 | c.green << 8 | c.blue; };
+  int before = l.margin + scale(8, dpi);  // the stub of 0%
+  for (const std::wstring held : {L"held-1.pak", L"held-2.pak"}) {
+    ASSERT_TRUE(testing::eventually([&] {
+      const std::vector<std::uint32_t> p = picture(window, w, client.bottom);
+      int end = l.margin;
+      bool percentage = false;
+      while (!p.empty() && end < l.track.right && p[(l.track.top + l.track.bottom) / 2 * w + end] == rgb(colours::kAccent))
+        ++end;
+      for (int y = l.percentage.top; !p.empty() && y < l.percentage.bottom; ++y)
+        for (int x = l.percentage.left; x < l.percentage.right; ++x) percentage |= p[y * w + x] != rgb(colours::kBackground);
+      return percentage && end > before && (before = end);
+    })) << testing::utf8(held) << ", after a fill to " << before;
+    testing::write_file(install.temp / (held + L".ready!"), "");
+  }
+  EXPECT_EQ(run.finish(), "exit 0, processes 1");
+  EXPECT_EQ(testing::content(install.installed_path(L"held-2.pak")), "new");
 }
 
 }  // namespace

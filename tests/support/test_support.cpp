@@ -8,6 +8,7 @@
 #include <iterator>
 #include <regex>
 #include <stdexcept>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -53,6 +54,13 @@ std::string relative_to(const std::wstring& base, const std::wstring& path) {
 }
 
 }  // namespace
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  for (const auto end = std::chrono::steady_clock::now() + timeout; !condition();
+       std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+    if (std::chrono::steady_clock::now() > end) return false;
+  return true;
+}
 
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};

@@ -4,6 +4,8 @@
 // log's line texts, an installation with a staged update and its state file,
 // and the check that no player's file was lost. No GoogleTest here: the
 // state fuzzer uses it too.
+#include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,6 +20,11 @@ namespace korvanta::testing {
 std::string utf8(const std::wstring& text);
 std::wstring wide(const std::string& text);
 std::string sha256_of(const std::string& bytes);
+
+// Polls condition until it holds (true) or timeout has passed (false). Under
+// Wine the first window of a process can take seconds to appear.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::minutes(1));
 
 // A manifest from its JSON text, through the reader the state file's loader
 // uses; nothing when the text is not JSON or the reader refuses it.

@@ -10,15 +10,9 @@
 #include <future>
 #include <utility>
 
-namespace korvanta {
+#include "support/test_support.h"
 
-// Polls for a minute at most: under Wine the first window of a process can
-// take seconds to appear.
-bool eventually(auto condition) {
-  for (const auto end = GetTickCount64() + 60000; !condition(); Sleep(2))
-    if (GetTickCount64() > end) return false;
-  return true;
-}
+namespace korvanta {
 
 // Holds the UI thread until `release` and counts the status messages it takes.
 const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -50,7 +44,7 @@ TEST(ProgressWindow, IgnoresTheUsersCloseTakesAFloodOfStatusesAsOneRepaintAndFit
   };
   EXPECT_TRUE(holds(GetDeviceCaps(gdi::WindowDc(nullptr).get(), LOGPIXELSX)));
   PostMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), 0);
-  EXPECT_TRUE(eventually([&] { return holds(144); }));
+  EXPECT_TRUE(testing::eventually([&] { return holds(144); }));
   progress.reset();  // the owner's close
   UnhookWindowsHookEx(hook);
   EXPECT_EQ(statuses_taken, 1);
@@ -67,27 +61,35 @@ unsigned gdi_objects() {
 TEST(RunPreview, RepaintsWithoutKeepingGdiObjectsUntilTheUserClosesItAndReturnsZero) {
   auto result = std::async(std::launch::async, [] { return run_preview(L"Shop"); });
   HWND window = nullptr;
-  ASSERT_TRUE(eventually([&] { return IsWindowVisible(window = FindWindowW(kWindowClassName, nullptr)); }));
+  ASSERT_TRUE(testing::eventually([&] { return IsWindowVisible(window = FindWindowW(kWindowClassName, nullptr)); }));
   const auto repaint = [&] { RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); };
   repaint();  // the first paints make objects of the system's own
   const unsigned before = gdi_objects();
   for (int i = 0; i < 300; ++i) repaint();
   // The timer's paint holds a few for a moment; a leak would leave hundreds.
-  EXPECT_TRUE(eventually([&] { return gdi_objects() <= before; })) << gdi_objects() << " now, " << before << " before";
+  EXPECT_TRUE(testing::eventually([&] { return gdi_objects() <= before; })) << gdi_objects() << " now, " << before << " before";
   EXPECT_TRUE(IsWindowVisible(window));  // still waiting for the user
   PostMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(result.get(), 0);
 }
 
 // The preview's 724 of 1060 in the window's client area at each DPI; the
-// context keeps its own pen, brush and font.
+// context keeps its own pen, brush and font. A detail path too long for its
+// line loses its middle, never the figures after it.
 TEST(Frame, PaintsTheAccentBarTheBackgroundAndTheFillOverTheTrackAt96And144Dpi) {
   for (const int dpi : {96, 144}) {
     const FrameLayout l = frame_layout(scale(kContentWidth, dpi), scale(kContentHeight, dpi), dpi);
     const gdi::MemoryDc dc(nullptr);
     const gdi::Bitmap bitmap(CreateBitmap(l.width, l.height, 1, 32, nullptr));
     const gdi::Selection selection(dc.get(), bitmap.get());
-    draw_frame(dc.get(), l.width, l.height, dpi, 0, L"Shop", preview_status(), make_fonts(dpi));
+    const Fonts fonts = make_fonts(dpi);
+    {
+      const std::wstring figures = L"  /  72.4 MiB of 106.0 MiB", path = L"game\\" + std::wstring(99, L'x') + L"\\a.sds";
+      const gdi::Selection font(dc.get(), fonts.detail_font.get());
+      const std::wstring fitted = fit_detail(dc.get(), path + figures, l.detail.width());
+      EXPECT_TRUE(fitted.starts_with(L"game\\x") && fitted.ends_with(figures) && fitted.size() < path.size()) << dpi;
+    }
+    draw_frame(dc.get(), l.width, l.height, dpi, 0, L"Shop", preview_status(), fonts);
     const int bar = (l.track.top + l.track.bottom) / 2, fill_end = determinate_fill(l, 724, 1060).right;
     const auto at = [&](int x, int y) { return GetPixel(dc.get(), x, y); };
     EXPECT_EQ(at(0, l.top_bar.bottom - 1), gdi::colour_ref(colours::kAccent)) << dpi;

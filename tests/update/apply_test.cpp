@@ -17,7 +17,9 @@
 #include "platform/file_system.h"
 #include "platform/path_text.h"
 #include "support/test_support.h"
+#include "platform/held_file_wait.h"
 #include "update/apply_file_system.h"
+#include "update/apply_progress.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -164,25 +166,51 @@ std::thread held(const std::wstring& path, DWORD share, int ms) {
   return std::thread([file = std::move(file), ms]() mutable { Sleep(ms), file.reset(); });
 }
 
+// What the apply tells its observer, and the pauses of its waits, counted
+// without sleeping when `sleeps` is false.
+struct Observer : ApplyProgress, platform::HeldFileWait {
+  explicit Observer(bool sleeps) : sleeps(sleeps) {}
+  void update(const ApplyPosition& at) noexcept override {
+    EXPECT_TRUE(at.bytes_done >= last.bytes_done && at.entries_done >= last.entries_done && at.bytes_done <= at.bytes);
+    waits += last.held && !at.held;
+    longest = std::max(longest, at.held_ms);
+    last = at;
+  }
+  void pause(std::uint32_t ms, std::uint64_t) override { sleeps ? Sleep(ms) : void(), paused += ms, ++pauses; }
+  bool sleeps;
+  ApplyPosition last;
+  std::uint64_t waits = 0, longest = 0, pauses = 0, paused = 0;
+};
+
 TEST(Apply, WaitsOutFilesHeldForAMomentAndGivesUpOnFilesHeldForGood) {
   Update update, other;
   std::thread holders[] = {held(update.installed_path(L"old.dll"), FILE_SHARE_READ, 1500),
                            held(update.installed_path(L"data\\a.bin"), FILE_SHARE_READ, 1500),
                            held(update.staged_path(L"data\\maps\\town.bin"), 0, 1500),
                            held(update.state_path, 0, 1500)};
-  const std::optional<ApplyError> error = apply_update(update.state_path);
+  Observer seen(true);
+  std::optional<ApplyError> error;
+  {
+    const platform::ScopedHeldFileWait sleeping(seen);
+    error = apply_update(update.state_path, &seen);
+  }
   EXPECT_FALSE(error) << error->reason_text();
   EXPECT_EQ(files_of(testing::snapshot(update.temp.path())), kInstalledAfter);
+  EXPECT_TRUE(seen.last.entries_done == 11 && seen.last.bytes_done == 27 && seen.last.bytes == 27 && seen.waits > 0);
   for (std::thread& holder : holders) holder.join();
 
+  // Held past every retry: moving the file into the backup root, then
+  // removing it after its copy there, each waits 5 s in 14 pauses.
   const std::wstring town = L"data\\maps\\town.bin";
-  std::thread forever = held(other.installed_path(town), FILE_SHARE_READ, 12000);  // past every retry
-  const auto start = std::chrono::steady_clock::now();
-  const std::optional<ApplyError> held_for_good = apply_update(other.state_path);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  std::thread forever = held(other.installed_path(town), FILE_SHARE_READ, 1500);
+  Observer counted(false);
+  const platform::ScopedHeldFileWait counting(counted);
+  const std::optional<ApplyError> held_for_good = apply_update(other.state_path, &counted);
   EXPECT_EQ(held_for_good.value().reason_text(), platform::os_error_text(platform::make_os_error(ERROR_SHARING_VIOLATION)));
   EXPECT_EQ(testing::content(other.installed_path(town)), "town1");
   EXPECT_EQ(testing::content(other.backup_path(town)), "town1");
+  EXPECT_TRUE(counted.pauses == 28 && counted.paused == 10000 && counted.waits == 2 && counted.longest == 4620)
+      << counted.pauses << " pauses, " << counted.paused << " ms, " << counted.waits << " waits, " << counted.longest;
   forever.join();
 }
 #endif
@@ -266,8 +294,8 @@ class FaultyFileSystem : public PlatformFileSystem {
     }
     return hit() ? error() : Real::copy_file(from, to);
   }
-  std::string sha256_file_hex(Path p, std::error_code& e) override {
-    return hit() ? (e = error(), "") : Real::sha256_file_hex(p, e);
+  std::string sha256_file_hex(Path p, std::error_code& e, const HashProgress& progress) override {
+    return hit() ? (e = error(), "") : Real::sha256_file_hex(p, e, progress);
   }
   std::optional<WriteFailure> write_build_manifest(Path p, const BuildManifest& manifest) override {
     return hit() ? WriteFailure{WriteFailure::Step::create, error(), ""} : Real::write_build_manifest(p, manifest);
