@@ -76,11 +76,19 @@ struct Work {
   // root was there when this one began (every run makes it before its first
   // change). Only then can an installed file already be the new version.
   bool resumed = true;
+  bool changing = false;
   // The folders made or found in this apply: each is made once, not walked
   // up again for every file in it.
   std::unordered_set<std::wstring> folders;
 
+  // Called before each change: the first one makes the backup root.
+  Outcome begin_change() {
+    if (changing) return std::nullopt;
+    changing = true;
+    return ensure_folder(plan.backup_root);
+  }
   Outcome ensure_folder(const std::wstring& folder) {
+    if (auto error = begin_change()) return error;
     if (folders.count(folder) != 0) return std::nullopt;
     if (auto error = fs.create_directories(folder)) return system_failure(error);
     folders.insert(folder);
@@ -169,6 +177,7 @@ Outcome empty_into_backup(Work& work, const std::wstring& folder, const std::wst
     }
   }
   work.folders.clear();  // some of them are gone now
+  if (auto error = work.begin_change()) return error;
   for (auto it = emptied.rbegin(); it != emptied.rend(); ++it)
     if (auto error = work.fs.remove(*it)) return system_failure(error);
   return std::nullopt;
@@ -404,7 +413,6 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, UpdaterLock& 
     platform::FileStatus backup_root;
     if (auto error = status_of(fs, plan.backup_root, backup_root)) return error;
     work.resumed = backup_root.exists;
-    if (auto error = work.ensure_folder(plan.backup_root)) return error;
   }
   meter.plan(plan);
   if (auto error = apply_deletions(work, where)) return error;
