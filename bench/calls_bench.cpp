@@ -51,8 +51,9 @@ class CountingFileSystem : public PlatformFileSystem {
   std::error_code remove_all(const std::wstring& path) override {
     return note("remove_all", path), PlatformFileSystem::remove_all(path);
   }
-  std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress) override {
-    return note("sha256_file_hex", path), PlatformFileSystem::sha256_file_hex(path, error, progress);
+  std::string sha256_file_hex(const std::wstring& path, std::uint64_t size, std::uint64_t& found_size,
+                              std::error_code& error, const HashProgress& progress) override {
+    return note("sha256_file_hex", path), PlatformFileSystem::sha256_file_hex(path, size, found_size, error, progress);
   }
   std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) override {
     return note("write_build_manifest", path), PlatformFileSystem::write_build_manifest(path, manifest);

@@ -111,9 +111,9 @@ std::string Sha256::final_hex() {
   return hex;
 }
 
-std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress) {
-  platform::InputFile file;
-  if ((error = file.open(path))) return {};
+namespace {
+
+std::string hash_open_file(platform::InputFile& file, const HashProgress& progress) {
   Sha256 hasher;
   // One fixed buffer, on the heap so that the stack stays small on the
   // updater's main thread.
@@ -132,6 +132,24 @@ std::string sha256_file_hex(const std::wstring& path, std::error_code& error, co
     if (read_error || count == 0) break;
   }
   return hasher.final_hex();
+}
+
+}  // namespace
+
+std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress) {
+  platform::InputFile file;
+  if ((error = file.open(path))) return {};
+  return hash_open_file(file, progress);
+}
+
+std::string sha256_file_hex_of_size(const std::wstring& path, std::uint64_t size, std::uint64_t& found_size,
+                                    std::error_code& error, const HashProgress& progress) {
+  found_size = 0;
+  platform::InputFile file;
+  if ((error = file.open(path))) return {};
+  found_size = file.size(error);
+  if (error || found_size != size) return {};
+  return hash_open_file(file, progress);
 }
 
 namespace sha256_detail {

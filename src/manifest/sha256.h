@@ -37,4 +37,10 @@ using HashProgress = std::function<void(std::uint64_t bytes_read)>;
 // comparison catches it).
 std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress = {});
 
+// sha256_file_hex of a file that should hold size bytes, its size asked of
+// the open file, so that checking a file costs one open: a file of another
+// size is not read and gives "" with found_size set and error clear.
+std::string sha256_file_hex_of_size(const std::wstring& path, std::uint64_t size, std::uint64_t& found_size,
+                                    std::error_code& error, const HashProgress& progress = {});
+
 }  // namespace korvanta

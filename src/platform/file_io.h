@@ -4,6 +4,7 @@
 // the disk and then put in the place of another. Failures are operating-system
 // error codes (see error.h).
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -29,6 +30,8 @@ class InputFile {
   // Reads up to size bytes; returns how many were read, 0 at the end of the
   // file. On a failed read returns 0 and sets error.
   std::size_t read(void* buffer, std::size_t size, std::error_code& error) noexcept;
+  // The open file's size, asked of the open file itself.
+  std::uint64_t size(std::error_code& error) const noexcept;
   void close() noexcept;
 
  private:

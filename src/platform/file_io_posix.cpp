@@ -54,6 +54,13 @@ std::error_code InputFile::open(const std::wstring& path) {
 
 bool InputFile::is_open() const noexcept { return fd_ >= 0; }
 
+std::uint64_t InputFile::size(std::error_code& error) const noexcept {
+  error.clear();
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) return error = errno_error(), 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
 std::size_t InputFile::read(void* buffer, std::size_t size, std::error_code& error) noexcept {
   error.clear();
   if (fd_ < 0) {

@@ -50,6 +50,13 @@ std::error_code InputFile::open(const std::wstring& path) {
 
 bool InputFile::is_open() const noexcept { return handle_ != nullptr; }
 
+std::uint64_t InputFile::size(std::error_code& error) const noexcept {
+  error.clear();
+  LARGE_INTEGER size{};
+  if (handle_ == nullptr || !GetFileSizeEx(handle_, &size)) return error = last_os_error(), 0;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 std::size_t InputFile::read(void* buffer, std::size_t size, std::error_code& error) noexcept {
   error.clear();
   if (handle_ == nullptr) {

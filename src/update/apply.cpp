@@ -72,11 +72,23 @@ struct Work {
   ProgressMeter& meter;
   std::wstring copies;  // kCopiesFolderName in the data directory
   std::size_t copies_made = 0;
+  // Whether an earlier run may have changed the installation: the backup
+  // root was there when this one began (every run makes it before its first
+  // change). Only then can an installed file already be the new version.
+  bool resumed = true;
+  bool changing = false;
   // The folders made or found in this apply: each is made once, not walked
   // up again for every file in it.
   std::unordered_set<std::wstring> folders;
 
+  // Called before each change: the first one makes the backup root.
+  Outcome begin_change() {
+    if (changing) return std::nullopt;
+    changing = true;
+    return ensure_folder(plan.backup_root);
+  }
   Outcome ensure_folder(const std::wstring& folder) {
+    if (auto error = begin_change()) return error;
     if (folders.count(folder) != 0) return std::nullopt;
     if (auto error = fs.create_directories(folder)) return system_failure(error);
     folders.insert(folder);
@@ -165,6 +177,7 @@ Outcome empty_into_backup(Work& work, const std::wstring& folder, const std::wst
     }
   }
   work.folders.clear();  // some of them are gone now
+  if (auto error = work.begin_change()) return error;
   for (auto it = emptied.rbegin(); it != emptied.rend(); ++it)
     if (auto error = work.fs.remove(*it)) return system_failure(error);
   return std::nullopt;
@@ -187,8 +200,9 @@ Outcome replace_file(Work& work, const Replacement& replacement) {
     // again. Moving it into the backup would put it over the player's
     // original, back up a file the player never had, or meet the backup of
     // the file the new build's folder replaced. Only a file of the new
-    // version's size is hashed.
-    if (status.size == replacement.size && holds_announced_content(fs, target, replacement, work.meter.hashed()))
+    // version's size is hashed, and only after an earlier run: on a first
+    // run no installed file is read.
+    if (work.resumed && status.size == replacement.size && holds_announced_content(fs, target, replacement, work.meter.hashed()))
       return ++work.report.already_installed, std::nullopt;
     if (auto error = move_file(work, target, backup)) return error;
   }
@@ -395,6 +409,11 @@ Outcome apply(const std::wstring& state_path, ApplyFileSystem& fs, UpdaterLock& 
   if (auto error = load_update_plan(state_path, plan, fs)) return error;
   Work work{fs, plan, report, meter, path_text::join(plan.data_dir, kCopiesFolderName)};
   work.discard_copies();  // an interrupted run's, whatever their attributes
+  if (!plan.deletions.empty() || !plan.replacements.empty()) {
+    platform::FileStatus backup_root;
+    if (auto error = status_of(fs, plan.backup_root, backup_root)) return error;
+    work.resumed = backup_root.exists;
+  }
   meter.plan(plan);
   if (auto error = apply_deletions(work, where)) return error;
   if (auto error = apply_replacements(work, where)) return error;

@@ -38,9 +38,9 @@ std::error_code PlatformFileSystem::list_directory(const std::wstring& path,
   return platform::list_directory(path, entries);
 }
 
-std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path, std::error_code& error,
-                                                const HashProgress& progress) {
-  return korvanta::sha256_file_hex(path, error, progress);
+std::string PlatformFileSystem::sha256_file_hex(const std::wstring& path, std::uint64_t size, std::uint64_t& found_size,
+                                                std::error_code& error, const HashProgress& progress) {
+  return sha256_file_hex_of_size(path, size, found_size, error, progress);
 }
 
 std::optional<WriteFailure> PlatformFileSystem::write_build_manifest(const std::wstring& path,

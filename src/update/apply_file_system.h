@@ -40,10 +40,12 @@ class ApplyFileSystem {
   virtual std::error_code remove_all(const std::wstring& path) = 0;
   // What a directory holds; links are entries of their own, never entered.
   virtual std::error_code list_directory(const std::wstring& path, std::vector<platform::DirectoryEntry>& entries) = 0;
-  // SHA-256 as 64 lower-case hex digits; "" with error set when the file
-  // cannot be opened. progress, when set, hears the bytes read so far.
-  virtual std::string sha256_file_hex(const std::wstring& path, std::error_code& error,
-                                      const HashProgress& progress) = 0;
+  // SHA-256 of a file that should hold size bytes, as 64 lower-case hex
+  // digits, in one open; "" with error set when the file cannot be opened (a
+  // directory cannot), "" with found_size set and no error when its size
+  // differs (it is not read). progress, when set, hears the bytes read so far.
+  virtual std::string sha256_file_hex(const std::wstring& path, std::uint64_t size, std::uint64_t& found_size,
+                                      std::error_code& error, const HashProgress& progress) = 0;
   // write_build_manifest's contract: what failed, or nothing.
   virtual std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) = 0;
 };
@@ -60,7 +62,8 @@ class PlatformFileSystem : public ApplyFileSystem {
   std::error_code remove_own_file(const std::wstring& path) override;
   std::error_code remove_all(const std::wstring& path) override;
   std::error_code list_directory(const std::wstring& path, std::vector<platform::DirectoryEntry>& entries) override;
-  std::string sha256_file_hex(const std::wstring& path, std::error_code& error, const HashProgress& progress) override;
+  std::string sha256_file_hex(const std::wstring& path, std::uint64_t size, std::uint64_t& found_size,
+                              std::error_code& error, const HashProgress& progress) override;
   std::optional<WriteFailure> write_build_manifest(const std::wstring& path, const BuildManifest& manifest) override;
 };
 

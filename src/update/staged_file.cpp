@@ -7,22 +7,32 @@ namespace korvanta {
 
 namespace {
 
-// How the file at path compares with a replacement's announcement. The size
-// comes first, so that a file of the wrong size is never read. error is set
-// when the file's status cannot be queried (absence is no error), and when a
-// file of the right size cannot be opened.
+// How the file at path compares with a replacement's announcement, in one
+// open: the size comes first, so that a file of the wrong size is never read.
+// Only a file that cannot be opened has its status asked, to tell absence (no
+// error) and a folder from a file that is there but unreadable (error set to
+// the open's error); error is also set when that status cannot be queried.
 enum class Content { absent, wrong_size, unreadable, wrong_hash, announced };
 
 Content compare_content(ApplyFileSystem& file_system, const std::wstring& path, const Replacement& replacement,
                         std::error_code& error, platform::FileStatus& status, const HashProgress& progress) {
+  std::uint64_t found_size = 0;
+  const std::string digest = file_system.sha256_file_hex(path, replacement.size, found_size, error, progress);
+  if (!error) {
+    status = {};
+    status.exists = true;
+    status.size = found_size;
+    if (found_size != replacement.size) return Content::wrong_size;
+    return replacement.sha256.matches(digest) ? Content::announced : Content::wrong_hash;
+  }
+  const std::error_code open_error = error;
   status = file_system.status(path, error);
   if (error || !status.exists) return Content::absent;
   if (status.is_directory || status.size != replacement.size) return Content::wrong_size;
-  const std::string digest = file_system.sha256_file_hex(path, error, progress);
-  // Found with the right size a moment ago, yet it cannot be opened: held
-  // without read sharing, or access refused.
-  if (error) return Content::unreadable;
-  return replacement.sha256.matches(digest) ? Content::announced : Content::wrong_hash;
+  // There with the right size, yet it cannot be opened: held without read
+  // sharing, or access refused.
+  error = open_error;
+  return Content::unreadable;
 }
 
 }  // namespace

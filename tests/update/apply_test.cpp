@@ -308,8 +308,9 @@ class FaultyFileSystem : public PlatformFileSystem {
     }
     return hit() ? error() : Real::copy_file(from, to);
   }
-  std::string sha256_file_hex(Path p, std::error_code& e, const HashProgress& progress) override {
-    return hit() ? (e = error(), "") : Real::sha256_file_hex(p, e, progress);
+  std::string sha256_file_hex(Path p, std::uint64_t size, std::uint64_t& found, std::error_code& e,
+                              const HashProgress& progress) override {
+    return hit() ? (e = error(), "") : Real::sha256_file_hex(p, size, found, e, progress);
   }
   std::optional<WriteFailure> write_build_manifest(Path p, const BuildManifest& manifest) override {
     return hit() ? WriteFailure{WriteFailure::Step::create, error(), ""} : Real::write_build_manifest(p, manifest);
