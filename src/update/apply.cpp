@@ -202,7 +202,8 @@ Outcome replace_file(Work& work, const Replacement& replacement) {
     // the file the new build's folder replaced. Only a file of the new
     // version's size is hashed, and only after an earlier run: on a first
     // run no installed file is read.
-    if (work.resumed && status.size == replacement.size && holds_announced_content(fs, target, replacement, work.meter.hashed()))
+    if (work.resumed && status.size == replacement.size &&
+        holds_announced_content(fs, target, replacement, work.meter.hashed()))
       return ++work.report.already_installed, std::nullopt;
     if (auto error = move_file(work, target, backup)) return error;
   }
