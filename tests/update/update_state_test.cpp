@@ -84,6 +84,7 @@ TEST(UpdateState, RefusesEveryStateItCannotUseBeforeChangingAnything) {
       {"/replacements/1", inside, Reason::replacement_inside_replacement},
       {"/manifest/files", json::array({{{"path", "../x"}}}), Reason::invalid_update_manifest},
       {"/manifest/id", 2, Reason::invalid_update_manifest},
+      {"/manifest/files", json::value_t::discarded, Reason::invalid_update_manifest},  // what a stray "}" leaves
   };
   const auto refused = [&](const std::string& pointer, const json& value) {
     edits.emplace_back(pointer, value, Reason::invalid_update_state);
