@@ -235,21 +235,15 @@ bool spelled_freely(const std::string& relative) {
 // search of a sorted list, so a long list costs no more per entry.
 class ReplacedFiles {
  public:
-  ReplacedFiles(ApplyFileSystem& fs, const UpdatePlan& plan) : fs_(fs), plan_(plan) {
-    names_.reserve(plan.replacements.size());
-    for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
-      names_.emplace_back(std::hash<std::string>()(to_lower_ascii(plan.replacements[i].path)), i);
+  ReplacedFiles(ApplyFileSystem& fs, const UpdatePlan& plan) : fs_(fs), plan_(plan), names_(plan.replacements) {
+    for (std::size_t i = 0; i < plan.replacements.size(); ++i)
       if (spelled_freely(plan.replacements[i].path)) freely_spelled_.push_back(i);
-    }
-    std::sort(names_.begin(), names_.end());
   }
 
   bool contain(const std::string& relative) {
-    const std::string lowered = to_lower_ascii(relative);
-    const std::pair<std::size_t, std::size_t> key{std::hash<std::string>()(lowered), 0};
-    for (auto it = std::lower_bound(names_.begin(), names_.end(), key); it != names_.end() && it->first == key.first;
-         ++it)
-      if (to_lower_ascii(plan_.replacements[it->second].path) == lowered) return true;
+    bool named = false;
+    names_.find(to_lower_ascii(relative), [&](std::size_t) { named = true; });
+    if (named) return true;
     // A deletion spelled plainly can only be another spelling of a replaced
     // file that is spelled freely.
     const bool free = spelled_freely(relative);
@@ -288,8 +282,8 @@ class ReplacedFiles {
 
   ApplyFileSystem& fs_;
   const UpdatePlan& plan_;
-  std::vector<std::pair<std::size_t, std::size_t>> names_;  // hash of the ASCII-lowered path, replacement
-  std::vector<std::size_t> freely_spelled_;                  // replacements
+  const PathsIgnoringCase<Replacement> names_;
+  std::vector<std::size_t> freely_spelled_;  // replacements
   std::optional<std::vector<platform::FileIdentity>> all_, freely_;
 };
 
@@ -298,16 +292,10 @@ class ReplacedFiles {
 // tells files apart (Wine on a case-sensitive folder), moving the second
 // would put it over the first one's backup.
 std::vector<bool> repeated_ignoring_case(const std::vector<Deletion>& deletions) {
-  std::vector<std::pair<std::size_t, std::size_t>> keys;  // hash of the lowered path, index
-  keys.reserve(deletions.size());
-  for (std::size_t i = 0; i < deletions.size(); ++i)
-    keys.emplace_back(std::hash<std::string>()(to_lower_ascii(deletions[i].path)), i);
-  std::sort(keys.begin(), keys.end());
+  const PathsIgnoringCase<Deletion> paths(deletions);
   std::vector<bool> repeated(deletions.size());
-  for (std::size_t a = 0; a < keys.size(); ++a)
-    for (std::size_t b = a + 1; b < keys.size() && keys[b].first == keys[a].first; ++b)
-      if (to_lower_ascii(deletions[keys[a].second].path) == to_lower_ascii(deletions[keys[b].second].path))
-        repeated[keys[b].second] = true;
+  for (std::size_t i = 0; i < deletions.size(); ++i)
+    paths.find(to_lower_ascii(deletions[i].path), [&](std::size_t j) { repeated[i] = repeated[i] || j < i; });
   return repeated;
 }
 

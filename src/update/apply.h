@@ -26,11 +26,11 @@ struct ApplyReport {
 // the failure: its reason, the error of the call that failed, and where it
 // stopped. Never throws.
 //
-// The state file is read whole and every rule that it alone decides is
+// The state file is read to its end and every rule that it alone decides is
 // checked before anything changes. Every installed file that is deleted or
-// replaced is first put in the backup root (a deletion is copied there, a
-// replacement moved there). A failure stops at once and undoes nothing
-// already completed; the state file and the staging root then stay for the
+// replaced is first put in the backup root (moved there, by a rename where
+// the volume allows). A failure stops at once and undoes nothing already
+// completed; the state file and the staging root then stay for the
 // launcher. Takes the installation's UpdaterLock for the apply.
 //
 // progress, when given, hears where the apply is as it goes (see

@@ -96,23 +96,15 @@ std::optional<ApplyError> check_update_plan(const UpdatePlan& plan, ApplyFileSys
   // holds both a file and a folder of one name, and installing one would put
   // the other, or the player's original, out of its place. Each path's
   // folders are looked up among the replacements' paths (ASCII case
-  // ignored), by a sorted list of their hashes.
-  std::vector<std::pair<std::size_t, std::size_t>> paths;  // hash of the lowered path, index
-  paths.reserve(plan.replacements.size());
-  for (std::size_t i = 0; i < plan.replacements.size(); ++i)
-    paths.emplace_back(std::hash<std::string>()(to_lower_ascii(plan.replacements[i].path)), i);
-  std::sort(paths.begin(), paths.end());
+  // ignored).
+  const PathsIgnoringCase<Replacement> paths(plan.replacements);
   std::optional<std::size_t> nested;  // the later of the first such pair
   for (std::size_t i = 0; i < plan.replacements.size(); ++i) {
     const std::string lowered = to_lower_ascii(plan.replacements[i].path);
-    for (std::size_t slash = lowered.find('/'); slash != std::string::npos; slash = lowered.find('/', slash + 1)) {
-      const std::string folder = lowered.substr(0, slash);
-      const std::pair<std::size_t, std::size_t> key{std::hash<std::string>()(folder), 0};
-      for (auto it = std::lower_bound(paths.begin(), paths.end(), key); it != paths.end() && it->first == key.first;
-           ++it)
-        if (to_lower_ascii(plan.replacements[it->second].path) == folder && (!nested || std::max(i, it->second) < *nested))
-          nested = std::max(i, it->second);
-    }
+    for (std::size_t slash = lowered.find('/'); slash != std::string::npos; slash = lowered.find('/', slash + 1))
+      paths.find(lowered.substr(0, slash), [&](std::size_t j) {
+        if (!nested || std::max(i, j) < *nested) nested = std::max(i, j);
+      });
   }
   if (nested)
     return at(failure(Reason::replacement_inside_replacement), replacement_place(*nested), plan.replacements[*nested]);

@@ -2,11 +2,14 @@
 // The update as the apply engine carries it out: what the state file asks
 // for, every path checked and in its normal form, read once before anything
 // changes. Nothing in the engine reads the state file's JSON after it.
+#include <algorithm>
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "manifest/build_manifest.h"
@@ -58,6 +61,33 @@ struct UpdatePlan {
   std::vector<Deletion> deletions;        // in the state file's order
   std::vector<Replacement> replacements;  // in the state file's order
   BuildManifest manifest;                 // the new build's, to write once every file is in place
+};
+
+// A list of entries' relative paths, looked up ignoring ASCII letter case:
+// a sorted list of the lowered paths' hashes, so a lookup costs the same
+// however long the list, and the paths are not copied.
+template <class Entry>
+class PathsIgnoringCase {
+ public:
+  explicit PathsIgnoringCase(const std::vector<Entry>& entries) : entries_(entries) {
+    keys_.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) keys_.emplace_back(key_of(to_lower_ascii(entries[i].path)), i);
+    std::sort(keys_.begin(), keys_.end());
+  }
+  // Calls found(index) for each entry whose path, ASCII-lowered, is lowered,
+  // in the order of the entries.
+  template <class Found>
+  void find(const std::string& lowered, Found found) const {
+    const std::size_t key = key_of(lowered);
+    for (auto it = std::lower_bound(keys_.begin(), keys_.end(), std::pair<std::size_t, std::size_t>{key, 0});
+         it != keys_.end() && it->first == key; ++it)
+      if (to_lower_ascii(entries_[it->second].path) == lowered) found(it->second);
+  }
+
+ private:
+  static std::size_t key_of(const std::string& lowered) { return std::hash<std::string>()(lowered); }
+  const std::vector<Entry>& entries_;
+  std::vector<std::pair<std::size_t, std::size_t>> keys_;  // hash of the lowered path, index
 };
 
 // The place of an entry in the state file, for the failure line.
